@@ -1,0 +1,47 @@
+// Installation environment: variables, the user, file-name expansion and the
+// file-definition table that places logical names.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Value of an installation variable: the process environment first, then the
+// variables files. nullptr when unset.
+const char *getvar(const char *name);
+// The installation home ($KTE without a trailing separator); "" when unset.
+const char *get_kte();
+// Runs once per process; later calls return at once.
+int init_user();
+// Expands ${...} references; returns 0 when a reference cannot be expanded.
+int expand_fname(const char *text, char *out, size_t size);
+
+// Exploded-name state: one per stream open.
+struct ExplodeState {
+    bool started = false;
+    unsigned prefixes = 0; // EXPL_* bits seen
+    std::string package;   // from {package=...}
+    int cnum = -1;         // from {cnum=...}
+    size_t alternative = 0;
+    int attempt = 0;
+    std::string last; // last candidate produced
+    std::vector<std::string> pending; // candidates not yet handed out
+};
+
+// Produces the next candidate path for `name`; returns 1 with a path, 0 when
+// no candidate is left.
+int _explode_fname(const char *caller, const char *name, char *out, size_t size, ExplodeState &st);
+// Path of the last file opened through an exploded name.
+const char *get_last_exploded_fname_ptr();
+void set_last_exploded_fname(const char *path);
+
+// The user's character-set name ("ISO-8859-1" when the user has none).
+const char *user_charset();
+// The 4GL user name (KTE_USER, else USER); nullptr when none.
+const char *user_name();
+// The legacy compatibility mode: decided on first use from the installation's
+// configuration and fixed for the rest of the run.
+bool legacy_mode();
+
+// Forgets everything read from the installation (tests only).
+void al_env_reset();

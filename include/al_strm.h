@@ -1,0 +1,56 @@
+// The runtime's buffered stream layer. Every file the tool reads goes through
+// it; streams are found by stream names that the file-name expansion turns
+// into candidate paths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Stream flags.
+enum StreamFlag : unsigned {
+    STRM_READ = 0x001,
+    STRM_WRITE = 0x002,
+    STRM_RDATA = 0x008, // the buffer holds read data
+    STRM_EOF = 0x010,
+    STRM_ERR = 0x020,   // an operation failed; callers test it
+    STRM_WDATA = 0x080, // the buffer holds data not yet written
+    STRM_TEXT = 0x100,
+    STRM_NOSEEK = 0x200,
+};
+
+constexpr size_t STRM_BUFSIZE = 4096;
+
+struct STREAM; // defined in al_strm.cpp
+
+// Opens the first candidate of `name` that opens; nullptr when none does.
+STREAM *sopen(const char *name, const char *mode);
+// Stream on an open file descriptor.
+STREAM *sdopen(int fd, const char *mode);
+// Stream that writes into (or reads from) memory owned by the stream.
+STREAM *smemopen(const void *data, size_t size, const char *mode);
+// The bytes of a memory stream (what was written, or what it reads).
+const std::vector<uint8_t> &smem_data(STREAM *s);
+
+long sread_blok(void *buf, size_t n, STREAM *s);
+int sgetc(STREAM *s); // one byte, or -1 at end of file or error
+char *sgets(char *buf, int size, STREAM *s);
+long sseek(STREAM *s, long offset, int origin);
+long stream_stell(STREAM *s, int unused);
+long swrite_blok(const void *data, size_t n, STREAM *s);
+int sputc(int c, STREAM *s);
+long sputs(const char *text, STREAM *s);
+int sflush(STREAM *s);
+int sclose(STREAM *s);
+int sfileno(STREAM *s);
+unsigned sflags(const STREAM *s);
+inline bool serror(const STREAM *s) { return (sflags(s) & STRM_ERR) != 0; }
+inline bool seof(const STREAM *s) { return (sflags(s) & STRM_EOF) != 0; }
+
+// Counters of system calls made by a stream (for tests of the buffering).
+struct StreamStats {
+    long reads = 0;
+    long seeks = 0;
+    long writes = 0;
+};
+const StreamStats &sstats(const STREAM *s);

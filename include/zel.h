@@ -1,0 +1,241 @@
+// The global compiler record `zel` and the records it holds: symbols, lists,
+// the object header and the used-DLL entries. Shared by the object information
+// tool and the parts of the compiler library that it uses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct STREAM;
+struct DomainRec;
+struct NameIndex;
+
+// Info bits chosen on the command line.
+enum InfoBit : uint32_t {
+    INFO_ASM = 0x001,      // -i  ASSEMBLER CODE
+    INFO_DLLS = 0x002,     // -d  USED DLL'S (and DLL HINTS)
+    INFO_PROTO = 0x004,    // -e  DLL PROTOTYPES
+    INFO_SYMTAB = 0x008,   // -s  symbol and constant tables
+    INFO_HEADER = 0x010,   // -h  GENERAL INFO and OBJECT HEADER
+    INFO_IDENTS = 0x020,   // -w  OBJECT IDENTS
+    INFO_CHECKSUM = 0x040, // -c  checksum mode
+    INFO_RESERVED = 0x080, //     part of the full set only
+    INFO_FLAGS = 0x100,    // -f  OBJECT FLAGS or the flag test
+    INFO_USAGE = 0x200,    // -u  DLL USAGE DESCRIPTION
+    INFO_ALL = 0x3FF,
+};
+
+// Flag word bits of a symbol.
+enum SymFlag : uint32_t {
+    LONG = 0x1,
+    DOUBLE = 0x2,
+    STRING = 0x4,
+    EXTERN = 0x8,
+    ARRAY = 0x10,
+    FIXED = 0x20,
+    BASED = 0x40,
+    TSS_STRING = 0x80,
+    COMMON = 0x100,
+    FUNCTION = 0x200,
+    DD_NAME = 0x400,
+    KEYWORD = 0x800,
+    COMBINED = 0x1000,
+    CONSTANT = 0x2000,
+    BOOLEXPR = 0x4000,
+    MACRO = 0x8000,
+    BOOLEAN = 0x10000,
+    EXT_SYM = 0x20000,
+    TABLE = 0x40000,
+    DOMA = 0x80000,
+    STATIC = 0x100000,
+    ENUM = 0x200000,
+    BITSET = 0x400000,
+    LABEL_NAME = 0x800000,
+    OPTIONAL_ARG = 0x1000000,
+    WHERE_USED = 0x4000000,
+    REF_ARG = 0x8000000,
+    IDENTIFIER = 0x10000000,
+    GLOBAL = 0x20000000,
+    CONST_ARG = 0x40000000,
+};
+
+// Inside a stored symbol-table entry: width of the size values that follow.
+constexpr uint32_t SIZE16 = 0x800;
+constexpr uint32_t SIZE32 = 0x1000;
+
+// Object flags word (header field flags), low 16 bits.
+namespace objflag {
+constexpr uint32_t NOTRANSACTIONS = 1;
+constexpr uint32_t DEBUG = 2;
+constexpr uint32_t PROFILE = 4;
+constexpr uint32_t DLL = 8;
+constexpr uint32_t STICKY = 16;
+constexpr uint32_t ADDINFO = 64; // additional information block present
+} // namespace objflag
+
+// Token kinds of the symbols made by the tool.
+enum Tok : int32_t {
+    TOK_VARIABLE = 258,
+    TOK_DOUBLE = 293,
+    TOK_STRING = 296,
+    TOK_FUNCTION = 310,
+};
+
+struct DllEntry;
+
+struct Symbol {
+    uint32_t kw_legacy = 0; // keyword entries: not a keyword in the legacy mode
+    uint32_t kw_mark = 0;   // keyword entries: second mark (not read)
+    int32_t tok = 0;
+    const char *name = nullptr;
+    uint16_t number = 0;
+    uint16_t whereused = 0;
+    uint16_t dim_count = 0;
+    int32_t dims[4] = {0, 0, 0, 0};
+    uint32_t flags = 0;
+    int32_t used = 0;
+    int32_t ref_to_dll = 0;
+    int32_t optional = 0;
+    int32_t declared = 0;
+    const DomainRec *domain = nullptr;
+    const char *origin = nullptr;
+    int32_t line = 0;
+    uint32_t offset = 0;
+    Symbol *scope = nullptr;
+    Symbol *next_arg = nullptr;
+    const char *description = nullptr;
+    DllEntry *dll = nullptr;
+    Symbol *next = nullptr;
+    Symbol *index_link = nullptr;
+    Symbol *namesake = nullptr;
+};
+
+// Functions keep their argument counts in the dimension slots.
+inline int32_t &required_args(Symbol &s) { return s.dims[0]; }
+inline int32_t &arg_count(Symbol &s) { return s.dims[1]; }
+
+struct SymList {
+    Symbol *head = nullptr;
+    Symbol *tail = nullptr;
+    uint32_t generation = 0; // bumped on every append; lets lookups cache indexes
+};
+
+struct DllEntry {
+    std::string name;
+    uint8_t referenced = 0;
+    uint8_t loaded = 0;
+    uint16_t number = 0;
+    DllEntry *next = nullptr;
+};
+
+struct TivRecord {
+    int32_t type = 0;
+    int32_t length = 0;
+    int32_t value = 0;
+};
+
+constexpr int NSECTIONS = 13;
+
+// Section indices of the header's section table.
+enum Section : int {
+    SEC_PROTOTYPES = 0,
+    SEC_USED_DLLS = 1,
+    SEC_CODE = 2,
+    SEC_COMPNR1 = 3,
+    SEC_SYMTAB = 4,
+    SEC_COMPNR2 = 5,
+    SEC_FUNTAB = 6,
+    SEC_GLOBFUN = 7,
+    SEC_STRINGS = 8,
+    SEC_COMPNR3 = 9,
+    SEC_DOUBLES = 10,
+    SEC_DOMAINS = 11,
+    SEC_IDENTS = 12,
+};
+
+constexpr int HEADER_SIZE = 182;
+
+struct ObjHeader {
+    char magic[12] = {};
+    int32_t relno = 0;
+    int32_t bytesheader = 0;
+    int32_t startdate = 0;
+    int32_t enddate = 0;
+    int32_t options = 0;
+    int32_t flags = 0;
+    int32_t count_extern = 0;
+    int32_t obj_revision = 0;
+    int32_t fsm = 0;
+    uint32_t start[NSECTIONS] = {};
+    uint32_t size[NSECTIONS] = {};
+    uint16_t count[NSECTIONS] = {};
+    uint32_t checksum = 0; // expected checksum, already adjusted
+    std::string objname;
+    std::string pathname;
+    int32_t compnr_check[3] = {0, 0, 0};
+    STREAM *stream = nullptr;
+    std::unique_ptr<TivRecord> tiv;
+};
+
+// The global compiler record.
+struct Zel {
+    // Settings from the command line.
+    uint32_t info = 0;
+    uint32_t flagmask = 0;
+    uint32_t no_shm = 0;
+    std::string objname;
+    const char *cur_file = nullptr; // prefixes every message; the object name
+
+    ObjHeader hdr;
+
+    // Symbol table.
+    SymList sym, fun, glob_fun, label, str, dbl, domain;
+    Symbol *global_scope = nullptr;
+    std::vector<const char *> idents;
+    const char *cur_origin = nullptr;
+    NameIndex *name_index = nullptr;
+    int32_t cur_line = 0;
+    std::vector<Symbol *> symnr; // symbol-number table
+    std::vector<Symbol *> funnr; // function-number table
+
+    // Object code (section 2).
+    std::vector<uint8_t> code;
+
+    // DLL linkage.
+    DllEntry *dll_head = nullptr;
+    DllEntry *dll_tail = nullptr;
+    std::vector<Symbol *> dll_funcs; // DLL function list, sorted by name
+    const char *dll_usage = nullptr; // DLL usage description
+    std::vector<char> descriptions;  // descriptions block; descriptions point into it
+    Symbol *saved_args = nullptr;
+
+    // Message state.
+    int errors = 0;
+    int warnings = 0;
+    int suppressed = 0;
+    bool too_many = false;
+    uint32_t warn_mask = 0;
+    bool mute_after_error = true;
+    const char *macro_name = nullptr;
+    const char *context = nullptr;
+
+    // Compiler defaults the shared code expects; the tool never reads them.
+    uint32_t lookup_mask = 0;
+    int opt_transactions = 0;
+    int opt_sticky = 0;
+    int opt_optimize = 0;
+
+    // Storage of everything a load creates; lives until the process ends.
+    std::deque<Symbol> symbol_store;
+    std::deque<std::string> text_store;
+    std::deque<DllEntry> dll_store;
+};
+
+extern Zel zel;
+
+// Resets `zel`, keeping the name-index handle and the no-shared-memory switch.
+void init_zel_struct();

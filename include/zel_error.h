@@ -1,0 +1,23 @@
+// Messages of the compiler family: warnings, errors, fatal errors, the
+// summary and the stop path.
+#pragma once
+
+#include <cstdarg>
+
+// Thrown by `stop` to end the run; only `main` and tests catch it. The
+// process-wide state stays as it was, so tests can inspect it afterwards.
+struct StopRun {
+    int status;
+};
+
+void give_message(int cls, const char *clstext, const char *fmt, va_list ap);
+void warning(int cls, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+void warning_ext(int cls, const char *clstext, const char *fmt, va_list ap);
+int error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+int error_va(const char *fmt, va_list ap);
+[[noreturn]] void fatal_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void stop_compiler();
+void show_result();
+// Detaches shared memory unless -m, flushes standard output and ends the run
+// with `status` (by throwing StopRun).
+[[noreturn]] void stop(int status);

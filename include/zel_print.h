@@ -1,0 +1,23 @@
+// The report: type and flag rendering and the report layout.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct ObjHeader;
+struct Symbol;
+
+void print_type(const Symbol *s);
+void print_dims(const Symbol *s);
+void print_type_options(const Symbol *s);
+const char *date_to_str(int32_t day);
+
+// GENERAL INFO and OBJECT HEADER blocks.
+void print_header(const ObjHeader &hdr);
+// The object flags line, the OBJECT FLAGS banner or the flag test.
+void print_object_flags(const ObjHeader &hdr);
+void print_compnr_checks(const ObjHeader &hdr);
+
+// Prints the report; releases the domain buffer at the end.
+void print_object_ex(const ObjHeader &hdr, std::vector<uint8_t> *domains);
+void print_object(const ObjHeader &hdr);

@@ -1,0 +1,44 @@
+// Symbol table model and keyword table: the name index, the symbol lists,
+// the number tables and the lookups.
+#pragma once
+
+#include <cstdint>
+
+struct Symbol;
+struct SymList;
+
+constexpr int NAME_BUCKETS = 1024;
+
+struct NameIndex {
+    Symbol *bucket[NAME_BUCKETS] = {};
+};
+
+constexpr int KEYWORD_COUNT = 99;
+
+uint32_t name_hash(const char *name);
+NameIndex *create_keytab();
+void init_keytab();
+// The indexed entry of a name, or nullptr.
+Symbol *index_lookup(const char *name);
+
+Symbol *addsymbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, int used,
+                  int ref_to_dll, int optional, int declared);
+Symbol *addsymbol_pd(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
+                     int used, int ref_to_dll, int optional, int declared);
+Symbol *constant(const char *text, int32_t tok);
+Symbol *looktoken(Symbol *scope, const char *name, int32_t tok);
+Symbol *looktoken_pd(Symbol *scope, Symbol *first, int32_t tok);
+Symbol *lookflags(Symbol *scope, const char *name, uint32_t mask);
+Symbol *lookflags_pd(Symbol *scope, Symbol *first, uint32_t mask);
+
+void add_symbol_list(Symbol *s);
+void add_fun_list(Symbol *s);
+void add_glob_fun_list(Symbol *s);
+void add_str_list(Symbol *s);
+void add_dbl_list(Symbol *s);
+void add_ident_list(Symbol *s);
+
+Symbol *search(long number, Symbol *head);
+Symbol *get_sym(long number, Symbol *head);
+Symbol *search_off(uint32_t offset, Symbol *head);
+Symbol *search_str(uint32_t offset, Symbol *head);

@@ -1,0 +1,2 @@
+# Makes the sample installation's objects from their descriptions.
+# STUB: replaced by the object writer.

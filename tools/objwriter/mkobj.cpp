@@ -1,0 +1,2 @@
+// STUB: replaced by the object writer command.
+int main() { return 0; }

@@ -1,0 +1,2 @@
+// STUB: replaced by the shared-memory loader.
+int main() { return 0; }

@@ -1,0 +1,259 @@
+// Command line and run of the object information tool: the argument scan,
+// the start-up of the runtime services, and the exit status.
+#include "zel_info.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "al_env.h"
+#include "al_log.h"
+#include "hal.h"
+#include "qpd.h"
+#include "tss.h"
+#include "zel.h"
+#include "zel_error.h"
+#include "zel_readobj.h"
+#include "zel_symtab.h"
+#include "zel_version.h"
+
+Zel zel;
+
+namespace {
+
+constexpr size_t OBJNAME_MAX = 1023;
+constexpr size_t REDIRECT_MAX = 256;
+
+// Option letters that only set info bits.
+struct InfoLetter {
+    char letter;
+    uint32_t bits;
+};
+constexpr InfoLetter info_letters[] = {
+    {'a', INFO_ALL},   {'c', INFO_CHECKSUM}, {'d', INFO_DLLS},  {'e', INFO_PROTO},
+    {'h', INFO_HEADER}, {'i', INFO_ASM},     {'u', INFO_USAGE}, {'w', INFO_IDENTS},
+};
+
+const char *const usage_lines[] = {
+    "Show Object Information\n",
+    "\nUsage: %s [-aideushwcVm] [-f[flags]] object\n\n",
+    "   -a       : Show all object information\n",
+    "   -i       : Show assembler\n",
+    "   -d       : Show used DLL's\n",
+    "   -e       : Show exported DLL function prototypes\n",
+    "   -u       : Show usage of DLL (description)\n",
+    "   -s       : Show symboltable\n",
+    "   -h       : Show object header\n",
+    "   -w       : Show object idents (what)\n",
+    "   -c       : Check checksum\n",
+    "   -f       : Show all flags\n",
+    "   -f<flg>  : Test flags 1=NOTRANSACTIONS  2=DEBUG\n",
+    "                         4=PROFILE         8=DLL\n",
+    "   -qo <out>: Redirect output to file out\n",
+    "   -qe <err>: Redirect error output to file err\n",
+    "   -set <env=val>:\n",
+    "            set environment variable\n",
+    "   -V       : Show version\n",
+    "   -m       : run without shared memory\n",
+};
+
+// Build identification lines of the version banner.
+struct BannerLine {
+    const char *label;
+    const char *value;
+};
+constexpr BannerLine banner_lines[] = {
+    {"Port no.", ZEL_PROCESSOR "-linux"},
+    {"Date", ZEL_BUILD_DATE},
+    {"Uname", ZEL_BUILD_HOST},
+    {"Machine-id", ZEL_PROCESSOR},
+    {"OS-release", ZEL_SYSTEM},
+    {"CFLAGS", ZEL_CFLAGS},
+    {"LOADFLAGS", ZEL_LDFLAGS},
+    {"Build-type", ZEL_BUILD_TYPE},
+};
+
+// Configuration listed after the banner when CONFIGSPEC is "PRINT".
+const char *const config_lines[] = {
+    "# build configuration of this zel_info",
+    "compiler     " ZEL_CXX_COMPILER,
+    "build-type   " ZEL_BUILD_TYPE,
+    "version      " ZEL_VERSION,
+};
+
+const char dashes48[] = "------------------------------------------------\n";
+
+// putenv keeps the pointer it is given; these texts live until the end.
+std::deque<std::string> env_settings;
+
+struct Settings {
+    uint32_t info = 0;
+    uint32_t flagmask = 0;
+    uint32_t no_shm = 0;
+    std::string objname;
+};
+
+// Scans the letters of one option cluster starting at `p`. Returns false when
+// the whole scan must end (a redirect given as the last argument).
+struct Scanner {
+    int argc;
+    char **argv;
+    int next; // index of the next argument
+    const char *prog;
+    Settings &set;
+
+    bool cluster(const char *p);
+};
+
+bool Scanner::cluster(const char *p) {
+    while (*p) {
+        char c = *p++;
+        bool known = false;
+        for (const InfoLetter &l : info_letters) {
+            if (l.letter == c) {
+                set.info |= l.bits;
+                known = true;
+            }
+        }
+        if (known) continue;
+        if (c == 's') {
+            if (strncmp(p, "et", 2) != 0) {
+                set.info |= INFO_SYMTAB;
+                continue;
+            }
+            p += 2;
+            const char *assignment = next < argc ? argv[next++] : nullptr;
+            if (!assignment || !strchr(assignment, '=')) {
+                fprintf(stderr, "%s: -set expect 'envvar=value'\n", prog);
+                usage(prog);
+            }
+            env_settings.emplace_back(assignment);
+            putenv(env_settings.back().data());
+        } else if (c == 'f') {
+            set.info |= INFO_FLAGS;
+            set.flagmask = 0;
+            while (*p >= '0' && *p <= '9') set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
+        } else if (c == 'm') {
+            set.no_shm = 1;
+        } else if (c == 'q') {
+            char kind = *p;
+            if (kind == 0) {
+                fprintf(stderr, "%s: illegal option -q\n", prog);
+                usage(prog);
+            }
+            if (kind != 'o' && kind != 'e') {
+                fprintf(stderr, "%s: illegal option -q%c\n", prog, kind);
+                usage(prog);
+            }
+            const char *file = p + 1;
+            if (*file == 0) {
+                if (next >= argc) return false; // nothing to redirect: the scan ends
+                file = argv[next++];
+            }
+            // A name that does not fit the 256-byte buffer is refused like a
+            // file that cannot be created.
+            int rc = strlen(file) >= REDIRECT_MAX ? (errno = ENAMETOOLONG, -1)
+                                                   : HAL_redirect(kind, file);
+            if (rc != 0) {
+                fprintf(stderr, "Cannot redirect output: %s open failed errno %d\n", file, errno);
+                throw StopRun{1};
+            }
+            return true; // the rest of this argument is not scanned
+        } else if (c == 'V' || c == 'v') {
+            print_version(1);
+            throw StopRun{0};
+        } else {
+            fprintf(stderr, "%s: illegal option %c\n", prog, c);
+            usage(prog);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void usage(const char *progname) {
+    for (const char *line : usage_lines) fprintf(stderr, line, progname);
+    throw StopRun{1};
+}
+
+void print_version(int full) {
+    fputs(dashes48, stderr);
+    fprintf(stderr, "Product ver.: %s\n", "zel_info " ZEL_VERSION);
+    if (full) {
+        for (const BannerLine &l : banner_lines) fprintf(stderr, "%-12s: %s\n", l.label, l.value);
+    }
+    fputs(dashes48, stderr);
+    fputs("zel_info: object information tool of the 4GL runtime\n", stderr);
+    const char *spec = getenv("CONFIGSPEC");
+    if (spec && strcmp(spec, "PRINT") == 0) {
+        fputs(dashes48, stderr);
+        fputs("\nConfig spec: \n", stderr);
+        for (const char *line : config_lines) {
+            if (line[0] != '#') fprintf(stderr, "%s\n", line);
+        }
+        fputs(dashes48, stderr);
+    }
+}
+
+int error_handler(int kind, const char *message) {
+    if (kind != 1 && kind != 2) return kind;
+    int rc = log_mesg("zel/zel_info", __LINE__, "signal handler", 0, "%s", message);
+    if (kind == 1) stop(1);
+    return rc;
+}
+
+void init_zel_struct() {
+    NameIndex *index = zel.name_index;
+    uint32_t no_shm = zel.no_shm;
+    zel = Zel{};
+    zel.name_index = index;
+    zel.no_shm = no_shm;
+    // Defaults the compiler library expects; the tool never reads them.
+    zel.lookup_mask = 0xFFFFFFFFu;
+    zel.opt_transactions = 1;
+    zel.opt_sticky = 0;
+    zel.opt_optimize = 1;
+}
+
+int zel_info_main(int argc, char **argv) {
+    try {
+        log_set_progname(argc > 0 ? argv[0] : "zel_info", LOG_FILE | LOG_STDERR);
+        const char *prog = log_get_progname();
+        Settings set;
+        Scanner scan{argc, argv, 1, prog, set};
+        while (scan.next < argc) {
+            const char *arg = argv[scan.next++];
+            if (arg[0] != '-') {
+                set.objname.assign(arg, strnlen(arg, OBJNAME_MAX));
+            } else if (!scan.cluster(arg + 1)) {
+                break;
+            }
+        }
+
+        zel.no_shm = set.no_shm;
+        init_user();
+        init_shm_dd();
+        init_zel_struct();
+        create_keytab();
+        init_keytab();
+        TSSsetlocale(user_charset(), error_handler);
+
+        zel.flagmask = set.flagmask;
+        zel.info = set.info;
+        zel.objname = set.objname;
+        zel.cur_file = zel.objname.c_str();
+        zel.cur_origin = zel.objname.c_str();
+        if (zel.objname.empty()) usage(prog);
+        if (zel.info == 0) zel.info = INFO_ALL;
+
+        object_info();
+        stop(0);
+    } catch (const StopRun &s) {
+        fflush(stdout);
+        return s.status;
+    }
+}
