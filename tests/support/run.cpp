@@ -1,0 +1,100 @@
+#include "run.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace {
+
+std::vector<std::string> merged_environment(const std::vector<std::string> &changes) {
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++) env.emplace_back(*e);
+    for (const std::string &change : changes) {
+        std::string name = change.substr(0, change.find('='));
+        std::erase_if(env, [&](const std::string &e) {
+            return e.compare(0, name.size() + 1, name + "=") == 0;
+        });
+        if (change.find('=') != std::string::npos) env.push_back(change);
+    }
+    return env;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &texts) {
+    std::vector<char *> p;
+    for (std::string &t : texts) p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+} // namespace
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::vector<std::string> &env, const std::string &cwd,
+                      const std::string &argv0) {
+    TempDir tmp;
+    std::string out_path = tmp.path() + "/out", err_path = tmp.path() + "/err";
+    std::vector<std::string> argv{argv0.empty() ? std::filesystem::path(program).filename().string()
+                                                : argv0};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envv = merged_environment(env);
+    std::vector<char *> argp = pointers(argv), envp = pointers(envv);
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execve(program.c_str(), argp.data(), envp.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    RunResult r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    return r;
+}
+
+RunResult run_zel_info(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                       const std::string &cwd) {
+    return run_program(ZEL_INFO_BIN, args, env, cwd);
+}
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "zeltest.XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}

@@ -1,0 +1,38 @@
+// Runs a built program of the project and collects what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args` (argv[0] is the program's base name unless
+// `argv0` is given). `env` entries "NAME=value" are added to (or replace in)
+// the current environment; "NAME" alone removes it. `cwd` empty: stay.
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::vector<std::string> &env = {}, const std::string &cwd = "",
+                      const std::string &argv0 = "");
+
+// Runs the built zel_info.
+RunResult run_zel_info(const std::vector<std::string> &args,
+                       const std::vector<std::string> &env = {}, const std::string &cwd = "");
+
+// A fresh temporary directory, removed with its contents when the object dies.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);

@@ -1,0 +1,156 @@
+// The command line: option clusters, the flag test mask, the object name,
+// redirections, -set, -V and the usage text.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "run.h"
+#include "zel.h"
+#include "zel_info.h"
+
+namespace {
+
+const std::vector<std::string> sample_env = {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1"};
+
+std::string usage_text() {
+    return "Show Object Information\n"
+           "\nUsage: zel_info [-aideushwcVm] [-f[flags]] object\n\n"
+           "   -a       : Show all object information\n"
+           "   -i       : Show assembler\n"
+           "   -d       : Show used DLL's\n"
+           "   -e       : Show exported DLL function prototypes\n"
+           "   -u       : Show usage of DLL (description)\n"
+           "   -s       : Show symboltable\n"
+           "   -h       : Show object header\n"
+           "   -w       : Show object idents (what)\n"
+           "   -c       : Check checksum\n"
+           "   -f       : Show all flags\n"
+           "   -f<flg>  : Test flags 1=NOTRANSACTIONS  2=DEBUG\n"
+           "                         4=PROFILE         8=DLL\n"
+           "   -qo <out>: Redirect output to file out\n"
+           "   -qe <err>: Redirect error output to file err\n"
+           "   -set <env=val>:\n"
+           "            set environment variable\n"
+           "   -V       : Show version\n"
+           "   -m       : run without shared memory\n";
+}
+
+// Runs the scan in-process on a name that no installation has, so the run
+// ends at the object's open, and returns the settings it left in `zel`.
+struct Scanned {
+    uint32_t info, mask;
+    std::string objname;
+};
+Scanned scan(std::vector<std::string> args) {
+    setenv("KTE", SAMPLE_KTE, 1);
+    args.insert(args.begin(), "zel_info");
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStderr();
+    zel_info_main(int(args.size()), argv.data());
+    testing::internal::GetCapturedStderr();
+    return {zel.info, zel.flagmask, zel.objname};
+}
+
+TEST(CommandLine, ClustersAndFlagMask) {
+    EXPECT_EQ(scan({"-m", "onosuch"}).info, 0x3FFu);
+    EXPECT_EQ(scan({"-ihs", "-m", "onosuch"}).info, 0x019u);
+    EXPECT_EQ(scan({"-mcd", "onosuch"}).info, 0x042u);
+    EXPECT_EQ(scan({"-ew", "-u", "-m", "onosuch"}).info, 0x224u);
+
+    Scanned s = scan({"-f3i", "-m", "onosuch"});
+    EXPECT_EQ(s.info, 0x101u);
+    EXPECT_EQ(s.mask, 3u);
+    s = scan({"-fi", "-m", "onosuch"});
+    EXPECT_EQ(s.info, 0x101u);
+    EXPECT_EQ(s.mask, 0u);
+    s = scan({"-f12", "-f", "-m", "onosuch"}); // a later -f without digits clears the mask
+    EXPECT_EQ(s.mask, 0u);
+}
+
+TEST(CommandLine, ObjectNames) {
+    EXPECT_EQ(scan({"-m", "ofirst", "osecond"}).objname, "osecond");
+    EXPECT_EQ(scan({"ofirst", "-m", "-"}).objname, "ofirst");
+    std::string longname(1500, 'o');
+    EXPECT_EQ(scan({"-m", longname}).objname, std::string(1023, 'o'));
+}
+
+TEST(CommandLine, SetPutsVariableBeforeStartUp) {
+    unsetenv("ZEL_TEST_SETTING");
+    scan({"-set", "ZEL_TEST_SETTING=42", "-m", "onosuch"});
+    ASSERT_NE(getenv("ZEL_TEST_SETTING"), nullptr);
+    EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
+    // The letters after "set" in the same argument are scanned too.
+    EXPECT_EQ(scan({"-seti", "ZEL_TEST_SETTING=1", "-m", "onosuch"}).info, 0x001u);
+}
+
+TEST(CommandLine, UsageAndIllegalOptions) {
+    RunResult r = run_zel_info({"-m"}, sample_env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, usage_text());
+    EXPECT_EQ(r.out, "");
+
+    r = run_zel_info({"-ix", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zel_info: illegal option x\n" + usage_text());
+
+    r = run_zel_info({"-q", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.err, "zel_info: illegal option -q\n" + usage_text());
+    r = run_zel_info({"-qz", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.err, "zel_info: illegal option -qz\n" + usage_text());
+    EXPECT_EQ(r.status, 1);
+
+    r = run_zel_info({"-set", "NOASSIGNMENT", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zel_info: -set expect 'envvar=value'\n" + usage_text());
+}
+
+TEST(CommandLine, Redirections) {
+    TempDir tmp;
+    RunResult r = run_zel_info({"-qo", "/nonexistent/dir/out", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot redirect output: /nonexistent/dir/out open failed errno 2\n");
+
+    // Messages after a -qe go to the new standard error, in the same argument
+    // form (-qefile) or with the name as the next argument.
+    std::string err_file = tmp.path() + "/err";
+    r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(err_file), "zel_info: illegal option y\n" + usage_text());
+
+    std::string out_file = tmp.path() + "/out";
+    r = run_zel_info({"-V", "-qo", out_file}, sample_env);
+    EXPECT_EQ(r.status, 0);
+
+    // -qo as the last argument redirects nothing and ends the scan.
+    r = run_zel_info({"-m", "-qo"}, sample_env);
+    EXPECT_EQ(r.err, usage_text());
+}
+
+TEST(CommandLine, VersionBanner) {
+    const std::string dashes(48, '-');
+    RunResult r = run_zel_info({"-V", "onotloaded"}, sample_env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(dashes + "\nProduct ver.: ", 0), 0u) << r.err;
+    for (const char *label : {"Port no.    : ", "Date        : ", "Uname       : ",
+                              "Machine-id  : ", "OS-release  : ", "CFLAGS      : ",
+                              "LOADFLAGS   : ", "Build-type  : "})
+        EXPECT_NE(r.err.find(std::string("\n") + label), std::string::npos) << label;
+    EXPECT_EQ(r.err.find("Config spec"), std::string::npos);
+
+    std::vector<std::string> env = sample_env;
+    env.push_back("CONFIGSPEC=PRINT");
+    r = run_zel_info({"-v"}, env);
+    EXPECT_EQ(r.status, 0);
+    size_t at = r.err.find(dashes + "\n\nConfig spec: \n");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\n#", at), std::string::npos);
+    EXPECT_EQ(r.err.substr(r.err.size() - 49), dashes + "\n");
+}
+
+} // namespace
