@@ -15,6 +15,9 @@ struct NameIndex {
 
 constexpr int KEYWORD_COUNT = 99;
 
+// The keyword table: KEYWORD_COUNT entries and an all-zero terminator.
+extern Symbol keyword[KEYWORD_COUNT + 1];
+
 uint32_t name_hash(const char *name);
 NameIndex *create_keytab();
 void init_keytab();

@@ -1,24 +1,463 @@
-// STUB: replaced by the DLL module.
+// DLL linkage: the prototypes section of an object and the function and
+// argument symbols made from it, the on-demand loading of used DLLs, the
+// used-DLL list, the DLL function list, and the DLL blocks of the report.
 #include "zel_dll.h"
 
-#include "zel.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
-void read_prototypes(ObjHeader &, DllEntry *, FuncCallback, ArgCallback, CheckCallback,
-                     CheckCallback) {}
-Symbol *create_function_symbol(ObjHeader &, DllEntry *, const char *, const DomainRec *, uint32_t,
-                               int, int, int) {
-    return nullptr;
+#include "al_env.h"
+#include "al_strm.h"
+#include "qpd.h"
+#include "zel.h"
+#include "zel_cursor.h"
+#include "zel_error.h"
+#include "zel_obj.h"
+#include "zel_print.h"
+#include "zel_symtab.h"
+
+namespace {
+
+// Release 61 objects keep four booleans of a symbol in flag bits 16, 17, 24
+// and 25; the flags word proper is the stored word without them.
+constexpr int32_t RELNO_LEGACY = 61;
+constexpr uint32_t LEGACY_USED = 0x00010000;
+constexpr uint32_t LEGACY_DECLARED = 0x00020000;
+constexpr uint32_t LEGACY_OPTIONAL = 0x01000000;
+constexpr uint32_t LEGACY_REF_TO_DLL = 0x02000000;
+constexpr uint32_t LEGACY_BOOLEANS =
+    LEGACY_USED | LEGACY_DECLARED | LEGACY_OPTIONAL | LEGACY_REF_TO_DLL;
+
+// An argument count of 255 marks a function with a variable argument list;
+// such a record is followed by its required arguments only.
+constexpr int VARIABLE_ARGS = 255;
+constexpr int MAX_DIMS = 4;
+constexpr int WARN_DLL_DUPLICATE = 19;
+
+// Type bits that an earlier declaration and a prototype must agree on.
+constexpr uint32_t TYPE_BITS = LONG | DOUBLE | STRING | TSS_STRING | BOOLEAN | ENUM | BITSET;
+
+constexpr const char *PROTOTYPES_LABEL = "read_prototypes";
+constexpr const char *PROTOTYPES_SECTION = "prototypes section";
+
+// Texts of the report blocks and of the messages of this module.
+namespace text {
+constexpr const char USAGE_BANNER[] =
+    "\n---------------------------DLL USAGE DESCRIPTION------------------------\n";
+constexpr const char PROTOTYPES_BANNER[] =
+    "\n---------------------------DLL PROTOTYPES-------------------------------\n";
+constexpr const char USED_DLLS_BANNER[] =
+    "\n---------------------------USED DLL'S-----------------------------------\n";
+constexpr const char HINTS_BANNER[] =
+    "\n---------------------------DLL HINTS------------------------------------\n";
+constexpr const char USED_DLL_LINE[] = "Used DLL\t= %s\n";
+constexpr const char HINT_FUNCTION[] = "function %-25s ";
+constexpr const char HINT_DLL[] = "(Hint: Located in DLL: %s)";
+constexpr const char OBJECT_CORRUPT[] = "Object is corrupt";
+constexpr const char EXT_SYM_REJECTED[] = "EXT_SYM symbol type is not supported";
+constexpr const char TAKEN_FROM_DLL[] = "Function '%s' in DLL '%s' ignored. Taken from DLL '%s'";
+constexpr const char TAKEN_FROM_SOURCE[] = "Function '%s' in DLL '%s' ignored. Taken from %s(%d)";
+constexpr const char DECLARATION_MISMATCH[] =
+    "Declaration of function '%s' does not match its prototype in DLL '%s'";
+} // namespace text
+
+const char *or_empty(const char *s) {
+    return s ? s : "";
 }
-Symbol *create_function_arg(ObjHeader &, Symbol *, const char *, const DomainRec *, uint32_t,
-                            const char *, int, int, const int32_t[4]) {
-    return nullptr;
+
+// Fatal error of the prototypes section, after the system error for its label.
+[[noreturn]] void prototypes_failure(const char *message) {
+    perror(PROTOTYPES_LABEL);
+    fatal_error("%s", message);
 }
-void check_function_symbol(Symbol *) {}
-DllEntry *load_next_dll() { return nullptr; }
-int link_dll_function(Symbol *) { return 0; }
-DllEntry *add_dll_list(const char *) { return nullptr; }
-DllEntry *search_dll(unsigned) { return nullptr; }
-void add_dllfunc_list(Symbol *) {}
-void print_dll_usage_and_prototypes() {}
-void print_used_dlls_and_hints() {}
-void print_prototype(const Symbol *) {}
+
+// Symbols keep their origin for the whole run, while the header of a DLL read
+// on demand does not live that long: the name is kept in the run's text store.
+const char *lasting_object_name(const ObjHeader &hdr) {
+    if (zel.text_store.empty() || zel.text_store.back() != hdr.objname)
+        zel.text_store.push_back(hdr.objname);
+    return zel.text_store.back().c_str();
+}
+
+bool function_number_fits(int funnr) {
+    return funnr >= 0 && static_cast<size_t>(funnr) < zel.funnr.size();
+}
+
+bool name_less(const Symbol *a, const Symbol *b) {
+    return strcmp(a->name, b->name) < 0;
+}
+
+// Walks the records of one prototypes section. Every field is taken through
+// the bounded cursor, so a length that runs past the section ends the run
+// with the cursor's message naming the prototypes section.
+class PrototypeWalk {
+  public:
+    PrototypeWalk(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
+                  CheckCallback check, CheckCallback notify, const std::vector<uint8_t> &buf)
+        : hdr_(hdr), dll_(dll), fcb_(fcb), acb_(acb), check_(check), notify_(notify),
+          cur_(buf.data(), buf.size(), PROTOTYPES_SECTION), legacy_(hdr.relno == RELNO_LEGACY) {}
+
+    void function_record();
+
+  private:
+    // A NUL-terminated field of `len` bytes; a field without its NUL ends
+    // at the field's end.
+    std::string field(size_t len) {
+        cur_.need(len);
+        const char *p = reinterpret_cast<const char *>(cur_.here());
+        std::string s(p, strnlen(p, len));
+        cur_.skip(len);
+        return s;
+    }
+    std::string counted_field() { return field(cur_.u16()); }
+    const DomainRec *domain_of(const std::string &name) const {
+        return name.empty() ? nullptr : search_domain(name.c_str());
+    }
+    uint32_t stored_flags(uint32_t raw) const { return legacy_ ? raw & ~LEGACY_BOOLEANS : raw; }
+    void reject_ext_sym(uint32_t raw) const {
+        if (!legacy_ && (raw & EXT_SYM)) prototypes_failure(text::EXT_SYM_REJECTED);
+    }
+    void mark_function(Symbol *fn, uint32_t raw) const;
+    void mark_argument(Symbol *arg, uint32_t raw) const;
+    Symbol *argument_record(Symbol *previous);
+
+    ObjHeader &hdr_;
+    DllEntry *dll_;
+    FuncCallback fcb_;
+    ArgCallback acb_;
+    CheckCallback check_;
+    CheckCallback notify_;
+    Cursor cur_;
+    bool legacy_;
+};
+
+void PrototypeWalk::mark_function(Symbol *fn, uint32_t raw) const {
+    fn->declared = 1;
+    fn->ref_to_dll = 1;
+    fn->optional = (raw & OPTIONAL_ARG) != 0;
+    if (legacy_ && (raw & LEGACY_USED)) fn->used = 1;
+}
+
+void PrototypeWalk::mark_argument(Symbol *arg, uint32_t raw) const {
+    arg->used = legacy_ && (raw & LEGACY_USED);
+    arg->declared = legacy_ && (raw & LEGACY_DECLARED);
+    arg->optional = legacy_ && (raw & LEGACY_OPTIONAL);
+    arg->ref_to_dll = legacy_ && (raw & LEGACY_REF_TO_DLL);
+}
+
+void PrototypeWalk::function_record() {
+    std::string name = counted_field();
+    int funnr = cur_.u16();
+    std::string domain = counted_field();
+    uint32_t raw = cur_.u32();
+    reject_ext_sym(raw);
+    int required = cur_.u8();
+    int argcount = cur_.u8();
+
+    Symbol *fn = fcb_(hdr_, dll_, name.c_str(), domain_of(domain), stored_flags(raw), required,
+                      argcount, funnr);
+    if (fn) mark_function(fn, raw);
+
+    // The argument records of an ignored function are decoded all the same,
+    // so that the next record starts where it should.
+    int records = argcount == VARIABLE_ARGS ? required : argcount;
+    Symbol *previous = fn;
+    for (int i = 0; i < records; i++)
+        previous = argument_record(previous);
+
+    if (fn && check_) check_(fn);
+    if (fn && notify_) notify_(fn);
+}
+
+// Decodes one argument record and, when `previous` is given, hands it to the
+// argument callback. Returns the callback's symbol; once the callback yields
+// none, the remaining arguments of the function are only stepped over.
+Symbol *PrototypeWalk::argument_record(Symbol *previous) {
+    std::string name = counted_field();
+    std::string domain = counted_field();
+    uint32_t raw = cur_.u32();
+    uint32_t flags = stored_flags(raw);
+    std::string reserved = counted_field();
+    int whereused = 0;
+    if (flags & WHERE_USED) {
+        if (hdr_.obj_revision != 0)
+            whereused = cur_.u16();
+        else
+            flags &= ~WHERE_USED;
+    }
+    int dimcount = cur_.u8();
+    if (dimcount > MAX_DIMS) prototypes_failure(text::OBJECT_CORRUPT);
+    int32_t dims[MAX_DIMS] = {0, 0, 0, 0};
+    for (int k = 0; k < dimcount; k++)
+        dims[k] = static_cast<int32_t>(cur_.u32());
+    reject_ext_sym(raw);
+
+    if (!previous) return nullptr;
+    Symbol *arg = acb_(hdr_, previous, name.c_str(), domain_of(domain), flags, reserved.c_str(),
+                       whereused, dimcount, dims);
+    if (arg) mark_argument(arg, raw);
+    return arg;
+}
+
+int count_args(const Symbol *first) {
+    int n = 0;
+    for (const Symbol *a = first; a; a = a->next_arg)
+        n++;
+    return n;
+}
+
+// True when an earlier declaration's argument list agrees with the
+// prototype's in number, type and passing of each argument.
+bool declaration_matches(const Symbol *decl, const Symbol *fn) {
+    int n = count_args(decl);
+    int required = fn->dims[0];
+    int argcount = fn->dims[1];
+    if (n < required || (argcount != VARIABLE_ARGS && n > argcount)) return false;
+    const Symbol *p = fn->next_arg;
+    for (const Symbol *d = decl; d && p; d = d->next_arg, p = p->next_arg) {
+        if ((d->flags & TYPE_BITS) != (p->flags & TYPE_BITS)) return false;
+        if ((d->flags & REF_ARG) != (p->flags & REF_ARG)) return false;
+    }
+    return true;
+}
+
+void print_argument(const Symbol *arg, bool optional) {
+    if (optional) printf(" [");
+    print_type(arg);
+    printf(" %s", arg->name);
+    print_dims(arg);
+    print_type_options(arg);
+    if (optional) printf(" ]");
+}
+
+void print_dll_hints() {
+    printf("%s", text::HINTS_BANNER);
+    for (const Symbol *fn = zel.fun.head; fn; fn = fn->next) {
+        if (!fn->dll) continue;
+        printf(text::HINT_FUNCTION, fn->name);
+        printf(text::HINT_DLL, fn->dll->name.c_str());
+        printf("\n");
+    }
+}
+
+} // namespace
+
+void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
+                     CheckCallback check, CheckCallback notify) {
+    size_t size = hdr.size[SEC_PROTOTYPES];
+    std::vector<uint8_t> buf(size);
+    sseek(hdr.stream, static_cast<long>(hdr.start[SEC_PROTOTYPES]), SEEK_SET);
+    long got = read_obj_block(buf.data(), size, hdr.stream);
+    if (got < 0 || static_cast<size_t>(got) < size) {
+        perror(PROTOTYPES_LABEL);
+        fatal_error("Corrupt header in '%s'\n", hdr.objname.c_str());
+    }
+    if (serror(hdr.stream)) {
+        int err = errno;
+        perror(PROTOTYPES_LABEL);
+        fatal_error("Error %d while reading '%s'", err, hdr.objname.c_str());
+    }
+    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, buf);
+    for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++)
+        walk.function_record();
+}
+
+// A function number outside the function-number table cannot name an entry
+// of the object's function table: the object is corrupt and the run ends
+// (after the system error for the section, like the other failures of the
+// prototypes section). The check applies only when the table is written,
+// that is when the info bits are non-zero.
+Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
+                               const DomainRec *domain, uint32_t flags, int required, int argcount,
+                               int funnr) {
+    zel.saved_args = nullptr;
+    if (zel.info != 0 && !function_number_fits(funnr)) prototypes_failure(text::OBJECT_CORRUPT);
+
+    Symbol *fn = looktoken(zel.global_scope, name, TOK_FUNCTION);
+    if (!fn) {
+        fn = addsymbol(zel.global_scope, name, flags, TOK_FUNCTION, 0, 0, 0, 0);
+    } else if (fn->ref_to_dll) {
+        if (fn->used)
+            warning(WARN_DLL_DUPLICATE, text::TAKEN_FROM_DLL, name, hdr.objname.c_str(),
+                    or_empty(fn->origin));
+        return nullptr;
+    } else if (fn->declared) {
+        if (fn->used)
+            warning(WARN_DLL_DUPLICATE, text::TAKEN_FROM_SOURCE, name, hdr.objname.c_str(),
+                    or_empty(fn->origin), fn->line);
+        return nullptr;
+    } else {
+        // Only declared so far: the prototype's arguments replace the
+        // declared ones, which are kept for the comparison afterwards.
+        if (fn->used) {
+            zel.saved_args = fn->next_arg;
+            fn->next_arg = nullptr;
+        }
+        fn->flags = flags;
+    }
+
+    fn->domain = domain;
+    required_args(*fn) = required;
+    arg_count(*fn) = argcount;
+    fn->dim_count = (flags & STRING) ? 1 : 0;
+    fn->line = 0;
+    fn->origin = lasting_object_name(hdr);
+    fn->dll = dll;
+    if (zel.info != 0) {
+        fn->number = static_cast<uint16_t>(funnr);
+        zel.funnr[funnr] = fn;
+        add_dllfunc_list(fn);
+    }
+    return fn;
+}
+
+Symbol *create_function_arg(ObjHeader &hdr, Symbol *previous, const char *name,
+                            const DomainRec *domain, uint32_t flags, const char *, int whereused,
+                            int dimcount, const int32_t dims[4]) {
+    if (previous->next_arg) return previous->next_arg;
+    Symbol *scope = previous->scope == zel.global_scope ? previous : previous->scope;
+    Symbol *arg = addsymbol(scope, name, flags, TOK_VARIABLE, 0, 0, 0, 0);
+    arg->whereused = static_cast<uint16_t>(whereused);
+    arg->domain = domain;
+    arg->dim_count = static_cast<uint16_t>(dimcount);
+    std::copy(dims, dims + MAX_DIMS, arg->dims);
+    arg->line = 0;
+    arg->origin = lasting_object_name(hdr);
+    previous->next_arg = arg;
+    return arg;
+}
+
+// The comparison with an earlier declaration: the declaration must have at
+// least the required and at most the declared number of arguments (any number
+// above the required ones for a variable list), and each of its arguments the
+// type and the passing (by reference or not) of the prototype's argument at
+// the same place. A mismatch is reported through `error`.
+void check_function_symbol(Symbol *fn) {
+    Symbol *decl = zel.saved_args;
+    if (!decl) return;
+    zel.saved_args = nullptr;
+    if (!declaration_matches(decl, fn))
+        error(text::DECLARATION_MISMATCH, fn->name, or_empty(fn->origin));
+}
+
+DllEntry *load_next_dll() {
+    DllEntry *entry = zel.dll_head;
+    while (entry && entry->loaded)
+        entry = entry->next;
+    if (!entry) return nullptr;
+
+    Rtot_bytes = 0;
+    std::string stream_name = "{nofdlog}F_OBJ:" + entry->name;
+    STREAM *s = sopen(stream_name.c_str(), "r");
+    if (!s) {
+        perror(entry->name.c_str());
+        fatal_error("Can't open DLL '%s' for reading", entry->name.c_str());
+    }
+    ObjHeader hdr;
+    hdr.stream = s;
+    hdr.objname = entry->name;
+    hdr.pathname = or_empty(get_last_exploded_fname_ptr());
+    if (read_header(hdr, s, entry->name.c_str(), hdr.pathname.c_str()) != 0) {
+        error("DLL '%s' not in proper format.", entry->name.c_str());
+    } else {
+        hdr.stream = s;
+        read_prototypes(hdr, entry, create_function_symbol, create_function_arg,
+                        check_function_symbol, nullptr);
+    }
+    hdr.tiv.reset();
+    sclose(s);
+    entry->loaded = 1;
+    return entry;
+}
+
+int link_dll_function(Symbol *fn) {
+    if (fn->ref_to_dll) return 1;
+    if (fn->declared) return 0;
+    while (load_next_dll()) {
+        if (fn->ref_to_dll) return 1;
+    }
+    return 0;
+}
+
+DllEntry *add_dll_list(const char *name) {
+    if (!name || !*name) {
+        error("add_dll_list");
+        return nullptr;
+    }
+    for (DllEntry *e = zel.dll_head; e; e = e->next) {
+        if (e->name == name) return e;
+    }
+    DllEntry &entry = zel.dll_store.emplace_back();
+    entry.name = name;
+    entry.number = zel.dll_tail ? static_cast<uint16_t>(zel.dll_tail->number + 1) : 1;
+    if (zel.dll_tail)
+        zel.dll_tail->next = &entry;
+    else
+        zel.dll_head = &entry;
+    zel.dll_tail = &entry;
+    return &entry;
+}
+
+DllEntry *search_dll(unsigned number) {
+    if (number == 0) return nullptr;
+    for (DllEntry *e = zel.dll_head; e; e = e->next) {
+        if (e->number == number) return e;
+    }
+    fatal_error("DLL with number '%u' not found.", number);
+}
+
+// Sorted by name as unsigned bytes; a new node goes after every node of an
+// equal name. Prototypes usually arrive in name order, so appending is the
+// common case.
+void add_dllfunc_list(Symbol *fn) {
+    std::vector<Symbol *> &list = zel.dll_funcs;
+    if (list.empty() || !name_less(fn, list.back())) {
+        list.push_back(fn);
+        return;
+    }
+    list.insert(std::upper_bound(list.begin(), list.end(), fn, name_less), fn);
+}
+
+void print_prototype(const Symbol *fn) {
+    printf("function");
+    print_type(fn);
+    printf(" %s(\n\t", fn->name);
+    int required = fn->dims[0];
+    bool variable = fn->dims[1] == VARIABLE_ARGS;
+    int position = 1;
+    for (const Symbol *arg = fn->next_arg; arg; arg = arg->next_arg, position++) {
+        if (position > 1) printf(",\n\t");
+        print_argument(arg, position > required);
+    }
+    if (variable) printf(fn->next_arg ? ",\n\t ..." : " ...");
+    printf(" )\n");
+    printf("\n");
+}
+
+void print_dll_usage_and_prototypes() {
+    if (!(zel.info & (INFO_USAGE | INFO_PROTO))) return;
+    bool usage = (zel.info & INFO_USAGE) != 0;
+    if (usage && zel.dll_usage) {
+        printf("%s", text::USAGE_BANNER);
+        printf("%s\n", zel.dll_usage);
+    }
+    if (!(zel.info & INFO_PROTO) || zel.dll_funcs.empty()) return;
+    printf("%s", text::PROTOTYPES_BANNER);
+    for (const Symbol *fn : zel.dll_funcs) {
+        print_prototype(fn);
+        if (usage && fn->description) printf("%s\n", fn->description);
+    }
+}
+
+void print_used_dlls_and_hints() {
+    if (!(zel.info & INFO_DLLS) || !zel.dll_head) return;
+    printf("%s", text::USED_DLLS_BANNER);
+    for (const DllEntry *e = zel.dll_head; e; e = e->next)
+        printf(text::USED_DLL_LINE, e->name.c_str());
+    bool all_bits = (zel.info & INFO_ALL) == INFO_ALL;
+    if (!all_bits && !(zel.info & INFO_SYMTAB) && zel.fun.head) print_dll_hints();
+}
