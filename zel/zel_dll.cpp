@@ -23,7 +23,9 @@
 namespace {
 
 // Release 61 objects keep four booleans of a symbol in flag bits 16, 17, 24
-// and 25; the flags word proper is the stored word without them.
+// and 25; the flags word proper is the stored word without them. Every other
+// release that the header reader accepts takes the word as stored (the
+// rules of release 72, EXT_SYM rejection included).
 constexpr int32_t RELNO_LEGACY = 61;
 constexpr uint32_t LEGACY_USED = 0x00010000;
 constexpr uint32_t LEGACY_DECLARED = 0x00020000;
@@ -360,8 +362,9 @@ DllEntry *load_next_dll() {
     ObjHeader hdr;
     hdr.stream = s;
     hdr.objname = entry->name;
-    hdr.pathname = or_empty(get_last_exploded_fname_ptr());
-    if (read_header(hdr, s, entry->name.c_str(), hdr.pathname.c_str()) != 0) {
+    std::string path = or_empty(get_last_exploded_fname_ptr());
+    hdr.pathname = path;
+    if (read_header(hdr, s, entry->name.c_str(), path.c_str()) != 0) {
         error("DLL '%s' not in proper format.", entry->name.c_str());
     } else {
         hdr.stream = s;

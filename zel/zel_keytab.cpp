@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <unordered_map>
 #include <vector>
 
@@ -162,7 +162,9 @@ NameIndex &name_index() {
     return *zel.name_index;
 }
 
-int compare_names(const char *a, const char *b) { return strcmp(a, b); }
+int compare_names(const char *a, const char *b) {
+    return strcmp(a, b);
+}
 
 // Links `entry` into its bucket chain in front of the first entry whose name
 // is greater than or equal to its own.
@@ -331,9 +333,13 @@ void add_symbol_list(Symbol *s) {
     append(zel.sym, s);
 }
 
-void add_fun_list(Symbol *s) { append(zel.fun, s); }
+void add_fun_list(Symbol *s) {
+    append(zel.fun, s);
+}
 
-void add_glob_fun_list(Symbol *s) { append(zel.glob_fun, s); }
+void add_glob_fun_list(Symbol *s) {
+    append(zel.glob_fun, s);
+}
 
 void add_str_list(Symbol *s) {
     s = unlisted(s);
@@ -344,9 +350,13 @@ void add_str_list(Symbol *s) {
     append(zel.str, s);
 }
 
-void add_dbl_list(Symbol *s) { append(zel.dbl, unlisted(s)); }
+void add_dbl_list(Symbol *s) {
+    append(zel.dbl, unlisted(s));
+}
 
-void add_ident_list(Symbol *s) { zel.idents.push_back(s->name); }
+void add_ident_list(Symbol *s) {
+    zel.idents.push_back(s->name);
+}
 
 // ---------------------------------------------------------------------------
 // Lookups by number and offset
@@ -366,8 +376,8 @@ struct ListIndex {
     std::unordered_map<uint32_t, Symbol *> by_offset;
 };
 
-constexpr SymList Zel::*indexed_lists[] = {&Zel::sym, &Zel::fun,   &Zel::glob_fun, &Zel::label,
-                                           &Zel::str, &Zel::dbl,   &Zel::domain};
+constexpr SymList Zel::*indexed_lists[] = {&Zel::sym, &Zel::fun, &Zel::glob_fun, &Zel::label,
+                                           &Zel::str, &Zel::dbl, &Zel::domain};
 std::array<ListIndex, std::size(indexed_lists)> g_list_index;
 
 // The index of the list of `zel` that starts at `head`, brought up to date;
@@ -405,7 +415,8 @@ Symbol *find_number(long number, Symbol *head) {
     ListIndex *ix = index_for(head);
     if (!ix) return walk_number(number, head);
     if (!ix->numbers_built) {
-        for (Symbol *s = head; s; s = s->next) ix->by_number.try_emplace(s->number, s);
+        for (Symbol *s = head; s; s = s->next)
+            ix->by_number.try_emplace(s->number, s);
         ix->numbers_built = true;
     }
     if (number < 0 || number > 0xFFFF) return nullptr;
@@ -421,7 +432,8 @@ Symbol *find_offset(uint32_t offset, Symbol *head, bool need_used) {
     ListIndex *ix = index_for(head);
     if (!ix) return walk_offset(offset, head, need_used);
     if (!ix->offsets_built) {
-        for (Symbol *s = head; s; s = s->next) ix->by_offset.try_emplace(s->offset, s);
+        for (Symbol *s = head; s; s = s->next)
+            ix->by_offset.try_emplace(s->offset, s);
         ix->offsets_built = true;
     }
     auto it = ix->by_offset.find(offset);
