@@ -16,6 +16,17 @@ int init_user();
 // Expands ${...} references; returns 0 when a reference cannot be expanded.
 int expand_fname(const char *text, char *out, size_t size);
 
+// Option prefixes of a stream name (ExplodeState::prefixes).
+enum ExplodePrefix : unsigned {
+    EXPL_NOLOG = 0x01,    // {nolog}
+    EXPL_NOSYSLOG = 0x02, // {nosyslog}
+    EXPL_NOFDLOG = 0x04,  // {nofdlog}
+    EXPL_NODEF = 0x10,    // state: a logical name had no definition
+    EXPL_DONE = 0x20,     // state: no candidate left, failure reported
+};
+// Size of the buffers that hold one candidate path (1023 bytes and a NUL).
+constexpr size_t EXPLODE_PATH_MAX = 1024;
+
 // Exploded-name state: one per stream open.
 struct ExplodeState {
     bool started = false;
@@ -31,6 +42,11 @@ struct ExplodeState {
 // Produces the next candidate path for `name`; returns 1 with a path, 0 when
 // no candidate is left.
 int _explode_fname(const char *caller, const char *name, char *out, size_t size, ExplodeState &st);
+// Logs why no candidate of `name` could be opened, as far as its prefixes
+// allow; `err` is the system error of the last attempt. _explode_fname calls
+// it when it runs out of candidates; a caller that ends the search early
+// calls it itself.
+void explode_fname_report(const char *caller, const char *name, const ExplodeState &st, int err);
 // Path of the last file opened through an exploded name.
 const char *get_last_exploded_fname_ptr();
 void set_last_exploded_fname(const char *path);
@@ -45,3 +61,7 @@ bool legacy_mode();
 
 // Forgets everything read from the installation (tests only).
 void al_env_reset();
+// The parts of al_env_reset kept by the variables module and the file-name
+// expansion module.
+void al_gtenv_reset();
+void al_fpath_reset();

@@ -22,3 +22,6 @@ void al_disable_log_mesg();
 void al_enable_log_mesg();
 // Path of the log file ("" before log_set_progname).
 const char *log_file_path();
+// The runtime's debug level: installation variable KTE_DEBUG (a number in C
+// notation), 0 when unset. Bit 32: database auditing, bit 64: character sets.
+unsigned al_debug_level();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Stream flags.
@@ -35,6 +36,10 @@ const std::vector<uint8_t> &smem_data(STREAM *s);
 long sread_blok(void *buf, size_t n, STREAM *s);
 int sgetc(STREAM *s); // one byte, or -1 at end of file or error
 char *sgets(char *buf, int size, STREAM *s);
+// One line of any length into `line` without its line end (same CR rules as
+// sgets); bytes beyond `max` are dropped. false at end of file or error with
+// nothing read.
+bool sgetline(STREAM *s, std::string &line, size_t max = 4096);
 long sseek(STREAM *s, long offset, int origin);
 long stream_stell(STREAM *s, int unused);
 long swrite_blok(const void *data, size_t n, STREAM *s);

@@ -64,7 +64,9 @@ bool warning_suppressed(int cls) {
     return cls >= 1 && cls <= 32 && (zel.warn_mask & (1u << (cls - 1))) != 0;
 }
 
-const char *plural(int count, const char *suffix) { return count != 1 ? suffix : ""; }
+const char *plural(int count, const char *suffix) {
+    return count != 1 ? suffix : "";
+}
 
 } // namespace
 

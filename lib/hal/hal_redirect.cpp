@@ -1,4 +1,72 @@
-// STUB: replaced by the redirection module.
+// Output redirection at descriptor level: after it, everything written to
+// the standard channel (by the standard I/O or by streams on descriptors 1
+// and 2) goes to the file.
 #include "hal.h"
 
-int HAL_redirect(char, const char *) { return -1; }
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+struct Channel {
+    char kind;
+    int fd;
+    FILE *stdio;
+    bool redirected;
+};
+
+Channel channels[] = {
+    {'o', STDOUT_FILENO, stdout, false},
+    {'e', STDERR_FILENO, stderr, false},
+    {'i', STDIN_FILENO, stdin, false},
+};
+
+Channel *find_channel(char kind) {
+    for (Channel &c : channels)
+        if (c.kind == kind) return &c;
+    return nullptr;
+}
+
+// Creates (or truncates) the file and puts it in place of the channel's
+// descriptor. Output still buffered by the standard I/O goes to the old
+// destination first.
+int redirect_output(Channel &c, const char *path) {
+    int fd = ::creat(path, 0644);
+    if (fd < 0) return -1;
+    fflush(c.stdio);
+    if (fd != c.fd) {
+        if (::dup2(fd, c.fd) < 0) {
+            int err = errno;
+            ::close(fd);
+            errno = err;
+            return -1;
+        }
+        ::close(fd);
+    }
+    c.redirected = true;
+    return 0;
+}
+
+int redirect_input(Channel &c, const char *path) {
+    if (!freopen(path, "r", c.stdio)) return -1;
+    c.redirected = true;
+    return 0;
+}
+
+} // namespace
+
+int HAL_redirect(char kind, const char *path) {
+    Channel *c = find_channel(kind);
+    if (!c || !path) {
+        errno = EINVAL;
+        return -1;
+    }
+    return kind == 'i' ? redirect_input(*c, path) : redirect_output(*c, path);
+}
+
+bool HAL_redirected(char kind) {
+    const Channel *c = find_channel(kind);
+    return c && c->redirected;
+}

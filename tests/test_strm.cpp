@@ -1,0 +1,242 @@
+// The buffered stream layer and output redirection.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "al_env.h"
+#include "al_strm.h"
+#include "hal.h"
+#include "run.h"
+
+namespace {
+
+std::string pattern(size_t n) {
+    std::string s(n, 0);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = char(i * 7 % 251);
+    return s;
+}
+
+class Streams : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string file(const std::string &name, const std::string &content) {
+        std::string path = dir.path() + "/" + name;
+        write_file(path, content);
+        return path;
+    }
+};
+
+TEST_F(Streams, LargeReadGoesPastTheBufferAndSeeksInsideItAreFree) {
+    const std::string data = pattern(12000);
+    STREAM *s = sopen(file("big", data).c_str(), "r");
+    ASSERT_NE(s, nullptr);
+    std::vector<char> buf(10000);
+    ASSERT_EQ(sread_blok(buf.data(), buf.size(), s), 10000);
+    EXPECT_EQ(std::string(buf.data(), buf.size()), data.substr(0, 10000));
+    EXPECT_EQ(sstats(s).reads, 2); // 8192 straight to the caller, one fill for the rest
+    EXPECT_EQ(stream_stell(s, 0), 10000);
+
+    for (long target : {8192L, 9000L, 12000L}) { // 8192 up to the end of the buffered bytes
+        EXPECT_EQ(sseek(s, target, 0), target);
+        EXPECT_EQ(sstats(s).seeks, 0);
+    }
+    EXPECT_EQ(sseek(s, 9000, 0), 9000);
+    EXPECT_EQ(sgetc(s), (unsigned char)data[9000]);
+    EXPECT_EQ(sseek(s, -1, 1), 9000); // relative to the logical position
+    EXPECT_EQ(sgetc(s), (unsigned char)data[9000]);
+    EXPECT_EQ(sstats(s).seeks, 0);
+
+    EXPECT_EQ(sseek(s, 8191, 0), 8191);
+    EXPECT_EQ(sstats(s).seeks, 1);
+    EXPECT_EQ(sgetc(s), (unsigned char)data[8191]);
+    EXPECT_EQ(sclose(s), 0);
+}
+
+TEST_F(Streams, EndOfFileAndErrorFlagsStayUntilASeek) {
+    STREAM *s = sopen(file("small", "0123456789").c_str(), "r");
+    ASSERT_NE(s, nullptr);
+    char buf[32];
+    EXPECT_EQ(sread_blok(buf, sizeof buf, s), 10);
+    EXPECT_TRUE(seof(s));
+    EXPECT_FALSE(serror(s));
+    EXPECT_EQ(sgetc(s), -1);
+    EXPECT_EQ(sgets(buf, sizeof buf, s), nullptr);
+    EXPECT_TRUE(seof(s)); // reading does not clear it
+
+    long seeks = sstats(s).seeks;
+    EXPECT_EQ(sseek(s, 0, 2), 10); // the last fill reached the end: no system call
+    EXPECT_EQ(sstats(s).seeks, seeks);
+    EXPECT_FALSE(seof(s));
+    EXPECT_EQ(sseek(s, 3, 0), 3);
+    EXPECT_EQ(sgetc(s), '3');
+
+    EXPECT_EQ(sseek(s, 0, 7), -1);
+    EXPECT_TRUE(serror(s));
+    EXPECT_EQ(sgets(buf, sizeof buf, s), nullptr);
+    errno = 0;
+    EXPECT_EQ(swrite_blok("x", 1, s), -1); // not open for writing
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(sseek(s, 0, 0), 0);
+    EXPECT_FALSE(serror(s));
+    EXPECT_STREQ(sgets(buf, sizeof buf, s), "0123456789");
+    EXPECT_EQ(sseek(s, -5, 0), -1); // a bad target fails and sets the error flag
+    EXPECT_TRUE(serror(s));
+    sclose(s);
+}
+
+TEST_F(Streams, SgetsLineEnds) {
+    STREAM *s = sopen(file("lines", "a\r\nb\rc\n\rx\n\nab\r\nab\rcd\nlast\r").c_str(), "r");
+    ASSERT_NE(s, nullptr);
+    char buf[64];
+    std::vector<std::string> lines;
+    while (sgets(buf, sizeof buf, s))
+        lines.push_back(buf);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b\rc", "\rx", "", "ab", "ab\rcd", "last\r"}));
+    sclose(s);
+
+    // Short buffers: a CR that fills the buffer leaves the next byte for the
+    // next call; a CR LF at that place still ends the line.
+    s = sopen(file("short", "ab\r\nab\rcd\nabcdefg\nz").c_str(), "r");
+    ASSERT_NE(s, nullptr);
+    lines.clear();
+    while (sgets(buf, 4, s))
+        lines.push_back(buf);
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab", "ab\r", "cd", "abc", "def", "g", "z"}));
+    sclose(s);
+}
+
+TEST_F(Streams, WritesAreBufferedAndReadBack) {
+    std::string path = dir.path() + "/out";
+    STREAM *s = sopen(path.c_str(), "w+");
+    ASSERT_NE(s, nullptr);
+    const std::string data = pattern(10000);
+    EXPECT_EQ(swrite_blok(data.data(), data.size(), s), 10000);
+    EXPECT_EQ(sstats(s).writes, 1); // 8192 directly, the rest waits in the buffer
+    EXPECT_EQ(stream_stell(s, 0), 10000);
+    EXPECT_EQ(sputs("tail", s), 4);
+    EXPECT_EQ(sputc('!', s), '!');
+    EXPECT_EQ(sseek(s, 0, 0), 0); // flushes
+    std::string back(10005, 0);
+    EXPECT_EQ(sread_blok(back.data(), back.size(), s), 10005);
+    EXPECT_EQ(back, data + "tail!");
+
+    EXPECT_EQ(sseek(s, 2, 0), 2); // writing gives up the read data at the logical position
+    EXPECT_EQ(swrite_blok("XY", 2, s), 2);
+    EXPECT_EQ(sclose(s), 0);
+    EXPECT_EQ(read_file(path).substr(0, 6), data.substr(0, 2) + "XY" + data.substr(4, 2));
+
+    s = sopen(path.c_str(), "ab");
+    ASSERT_NE(s, nullptr);
+    sputs("more", s);
+    EXPECT_EQ(sclose(s), 0);
+    EXPECT_EQ(read_file(path).size(), 10009u);
+}
+
+TEST_F(Streams, OpenModesAndClosing) {
+    std::string path = file("f", "data");
+    for (const char *bad : {"", "q", "rw", "r+b", "wbt", "a++"})
+        EXPECT_EQ(sopen(path.c_str(), bad), nullptr) << bad;
+    EXPECT_EQ(sopen(path.c_str(), "x"), nullptr); // exists
+    STREAM *s = sopen(path.c_str(), "rt");
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(sflags(s) & STRM_TEXT);
+    EXPECT_GE(sfileno(s), 0);
+    EXPECT_EQ(sflush(s), -1); // not open for writing
+    EXPECT_EQ(sclose(s), 0);
+    EXPECT_EQ(sclose(s), -1);
+    EXPECT_EQ(sclose(nullptr), -1);
+
+    // Data that is still buffered at close reaches the file.
+    s = sopen(path.c_str(), "w");
+    ASSERT_NE(s, nullptr);
+    sputs("new", s);
+    EXPECT_EQ(read_file(path), "");
+    EXPECT_EQ(sclose(s), 0);
+    EXPECT_EQ(read_file(path), "new");
+}
+
+TEST_F(Streams, AlternativesAndTheLastExplodedName) {
+    std::string second = file("second", "2");
+    std::string name = "{nolog}" + dir.path() + "/missing;remote!/x;" + second;
+    STREAM *s = sopen(name.c_str(), "r");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(get_last_exploded_fname_ptr(), second);
+    EXPECT_EQ(sgetc(s), '2');
+    sclose(s);
+
+    std::string none = "{nolog}" + dir.path() + "/missing";
+    EXPECT_EQ(sopen(none.c_str(), "r"), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(get_last_exploded_fname_ptr(), none);
+}
+
+TEST(MemoryStreams, WriteCollectsAndReadServesACopy) {
+    STREAM *w = smemopen(nullptr, 0, "wb");
+    ASSERT_NE(w, nullptr);
+    for (int i = 0; i < 5000; ++i)
+        sputc(i & 0xFF, w);
+    sputs("end", w);
+    const std::vector<uint8_t> &bytes = smem_data(w);
+    ASSERT_EQ(bytes.size(), 5003u);
+    EXPECT_EQ(bytes[4999], 4999 & 0xFF);
+    EXPECT_EQ(bytes[5002], 'd');
+
+    std::vector<uint8_t> copy = bytes;
+    STREAM *r = smemopen(copy.data(), copy.size(), "r");
+    copy[0] = 0xEE; // the stream holds its own copy
+    EXPECT_EQ(sgetc(r), 0);
+    EXPECT_EQ(sseek(r, -3, 2), 5000);
+    char tail[8] = {};
+    EXPECT_EQ(sread_blok(tail, sizeof tail, r), 3);
+    EXPECT_STREQ(tail, "end");
+    EXPECT_TRUE(seof(r));
+    EXPECT_EQ(swrite_blok("x", 1, r), -1);
+
+    STREAM *a = smemopen("abc", 3, "a+");
+    sputs("def", a);
+    EXPECT_EQ(std::string(smem_data(a).begin(), smem_data(a).end()), "abcdef");
+    EXPECT_EQ(sclose(w), 0);
+    EXPECT_EQ(sclose(r), 0);
+    EXPECT_EQ(sclose(a), 0);
+}
+
+TEST(PipeStreams, CannotSeekButWrite) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    STREAM *w = sdopen(fds[1], "w");
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(sseek(w, 0, 0), -1);
+    EXPECT_EQ(stream_stell(w, 0), -1);
+    sputs("through", w);
+    EXPECT_EQ(sclose(w), 0);
+    char buf[16] = {};
+    EXPECT_EQ(read(fds[0], buf, sizeof buf), 7);
+    EXPECT_STREQ(buf, "through");
+    close(fds[0]);
+}
+
+TEST(Redirect, StandardOutputGoesToTheFile) {
+    TempDir dir;
+    std::string path = dir.path() + "/out.txt";
+    fflush(stdout);
+    int saved = dup(1);
+    ASSERT_EQ(HAL_redirect('o', path.c_str()), 0);
+    printf("redirected\n");
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    EXPECT_EQ(read_file(path), "redirected\n");
+    EXPECT_TRUE(HAL_redirected('o'));
+
+    errno = 0;
+    EXPECT_EQ(HAL_redirect('e', (dir.path() + "/no/such/dir").c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(HAL_redirect('z', path.c_str()), -1);
+}
+
+} // namespace
