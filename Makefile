@@ -15,7 +15,7 @@ build: $(BUILD)/CMakeCache.txt
 
 # Runs the tool on the sample installation's program object.
 run: build
-	KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m omodtest
+	KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m oxxmain
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

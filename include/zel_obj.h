@@ -24,7 +24,10 @@ int write_obj_short(STREAM *s, unsigned v);
 int write_obj_char(STREAM *s, unsigned v);
 int write_obj_string(STREAM *s, const char *text);
 int write_obj_block(const void *data, size_t n, STREAM *s);
-// Release 61: writes the flag code of `flags`; -1 when it has none.
+// Writes a symbol flag word in the encoding of the release in `zel.hdr.relno`:
+// release 72 the word as a long (returns its byte sum), release 61 the flag
+// code as a char (returns the code; -1 when the word has none), any other
+// release nothing (-1).
 int write_obj_flag(STREAM *s, uint32_t flags);
 
 // The symbol flag table of release-61 objects.
