@@ -43,6 +43,7 @@ void put_be32(uint8_t *p, uint32_t v) {
 }
 
 void run_once(const OptionSet &set) {
+    size_t streams_before = sopen_count();
     // The report's listing closes descriptor 1; give every run a fresh one.
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -62,8 +63,7 @@ void run_once(const OptionSet &set) {
     } catch (const StopRun &) {
     }
     fflush(stdout);
-    if (zel.hdr.stream) sclose(zel.hdr.stream);
-    sclose_all();
+    sclose_newest(streams_before);
 }
 
 } // namespace

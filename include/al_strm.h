@@ -48,6 +48,11 @@ long sputs(const char *text, STREAM *s);
 int sflush(STREAM *s);
 int sclose(STREAM *s);
 int sfileno(STREAM *s);
+// Number of open streams, and closing all but the `keep` oldest: for hosts
+// that run many loads in one process (fuzzing), where a load that ends
+// through the fatal path leaves its streams open.
+size_t sopen_count();
+void sclose_newest(size_t keep);
 unsigned sflags(const STREAM *s);
 inline bool serror(const STREAM *s) { return (sflags(s) & STRM_ERR) != 0; }
 inline bool seof(const STREAM *s) { return (sflags(s) & STRM_EOF) != 0; }

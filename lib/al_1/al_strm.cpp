@@ -665,6 +665,15 @@ int sclose(STREAM *s) {
     return rc;
 }
 
+size_t sopen_count() {
+    return streams_gone ? 0 : open_streams().list.size();
+}
+
+void sclose_newest(size_t keep) {
+    while (sopen_count() > keep)
+        sclose(open_streams().list.front().get());
+}
+
 int sfileno(STREAM *s) {
     return s ? s->fd : -1;
 }
