@@ -202,9 +202,12 @@ void decode_domains(Load &ld, Buffer &buf, unsigned count) {
     Cursor c(buf.data(), buf.size(), "domains section");
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
+        unsigned n = c.u16();
+        // A record cut short is corrupt; it is rejected before its name is
+        // looked up, so the run ends with that one message.
+        c.need(size_t(n) * 4);
         const DomainRec *dom = search_domain(name);
         if (!dom) error("Domain '%s' not found in data dictionary.", name);
-        unsigned n = c.u16();
         for (unsigned k = 0; k < n; k++) {
             Symbol *s = search_off(c.u32(), zel.sym.head);
             if (s) s->domain = dom;

@@ -1,0 +1,103 @@
+// Runs the built tool on objects made by the object writer: the object is
+// written into a temporary directory and named by its path, so no
+// installation is needed to find it; the sample installation still supplies
+// the environment and the data dictionary (run with -m).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "objwriter.h"
+#include "run.h"
+
+namespace objrun {
+
+// The object's file name; messages are prefixed with it.
+inline const std::string BASE = "otest";
+
+inline std::vector<std::string> sample_env() {
+    return {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1"};
+}
+
+// A built object stored at `<tmp>/oxxtes/otest` (or at `stored_as` below the
+// temporary directory, while the file-name checksum still names the usual
+// place).
+class TestObject {
+  public:
+    explicit TestObject(const objw::ObjSpec &spec, const std::string &stored_as = "")
+        : path_(dir_.path() + "/oxxtes/" + BASE) {
+        image_ = objw::build_object(spec, path_, &layout_);
+        if (!stored_as.empty()) path_ = dir_.path() + "/" + stored_as;
+        std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
+        write_file(path_, std::string(image_.begin(), image_.end()));
+    }
+    const std::string &path() const { return path_; }
+    const std::vector<uint8_t> &image() const { return image_; }
+    const objw::Layout &layout() const { return layout_; }
+
+    // Runs the tool with `options` (plus -m) on this object.
+    RunResult run(std::vector<std::string> options = {}) const {
+        options.push_back("-m");
+        options.push_back(path_);
+        return run_zel_info(options, sample_env());
+    }
+
+  private:
+    TempDir dir_;
+    std::string path_;
+    std::vector<uint8_t> image_;
+    objw::Layout layout_;
+};
+
+// Where the sections and trailing blocks of `spec` lie (to aim patches).
+inline objw::Layout layout_of(const objw::ObjSpec &spec) {
+    objw::Layout l;
+    objw::build_object(spec, "/x/oxxtes/" + BASE, &l);
+    return l;
+}
+
+inline std::string banner(const std::string &title) {
+    std::string b = std::string(27, '-') + title;
+    return b + std::string(72 - b.size(), '-');
+}
+
+// The block that starts with the banner of `title`: the banner line and its
+// lines, up to the empty line in front of the next banner. Empty when the
+// report has no such block.
+inline std::string block(const std::string &out, const std::string &title) {
+    size_t at = out.find(banner(title) + "\n");
+    if (at == std::string::npos) return "";
+    size_t end = out.find("\n\n" + std::string(27, '-'), at);
+    return out.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+}
+
+inline const std::string SUMMARY_ONE_ERROR = "\n  1 ERROR     REPORTED.\n\n";
+
+// Standard error of a run that ends with the fatal error `message`.
+inline std::string fatal(const std::string &message, const std::string &base = BASE) {
+    return base + ": Fatal Error: " + message + "\n" + SUMMARY_ONE_ERROR;
+}
+
+inline std::string error_line(const std::string &message) {
+    return BASE + ": Error: " + message + "\n";
+}
+
+inline uint32_t be32(const std::vector<uint8_t> &b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+// The "Illegal checksum" message for an image whose stored checksum does
+// not match its contents: the expected value first, then what the loader
+// sums. Both include the four bytes of the stored checksum.
+inline std::string illegal_checksum(const std::vector<uint8_t> &image) {
+    constexpr size_t at = 178;
+    uint32_t own = uint32_t(image[at]) + image[at + 1] + image[at + 2] + image[at + 3];
+    uint32_t expected = be32(image, at) + own;
+    uint32_t computed = objw::object_checksum(image) + own;
+    return "Illegal checksum " + std::to_string(int32_t(expected)) + " expected " +
+           std::to_string(int32_t(computed)) + "\n";
+}
+
+} // namespace objrun

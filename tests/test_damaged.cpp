@@ -1,0 +1,274 @@
+// Damaged objects through the built tool: each ends with one fatal message
+// and status 1, never a crash; checksum mismatches are reported after the
+// report, or silently in checksum mode.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "objrun.h"
+#include "zel.h"
+
+using namespace objrun;
+
+namespace {
+
+objw::ObjSpec dll_object() {
+    objw::ObjSpec s;
+    s.kind = objw::Kind::Dll;
+    s.flags = objflag::DEBUG;
+    s.prototypes = {{"fmt", 0, LONG, {{"code", LONG}}}};
+    s.used_dlls = {"oxxutil"};
+    s.symbols = {
+        {"counter", LONG}, {"matrix", LONG | ARRAY, {3, 4}}, {"code", STRING, {}, 10, "xxcode"}};
+    s.functions = {{"fmt"}, {"ext", FUNCTION | EXTERN, 1}};
+    s.code = objw::function_frame(0);
+    s.global_functions = {"chr$"};
+    s.strings = {"abc", "x"};
+    s.doubles = {"0.5"};
+    s.idents = {"@(#)otest"};
+    s.usage = "usage";
+    s.function_descriptions = {{0, "Formats."}};
+    s.addinfo_records = {"build=test"};
+    return s;
+}
+
+using Damage = std::function<void(objw::ObjSpec &)>;
+
+Damage count_plus_one(int section, uint16_t count) {
+    return [=](objw::ObjSpec &s) { s.sections[size_t(section)].count = uint16_t(count + 1); };
+}
+
+Damage raw_section(int section, std::vector<uint8_t> bytes, uint16_t count, int relno = 72) {
+    return [=](objw::ObjSpec &s) {
+        s.relno = relno;
+        s.sections[size_t(section)].raw = bytes;
+        s.sections[size_t(section)].count = count;
+    };
+}
+
+std::string past_end(const std::string &section) {
+    return "Object is corrupt: " + section + " runs past the end of its data";
+}
+
+TEST(Damaged, EachEndsWithOneFatalMessage) {
+    const struct {
+        const char *what;
+        Damage damage;
+        std::string message;        // "{obj}" stands for the object's path
+        std::string label = "";     // the system error line for this step comes first
+        std::string stored_as = ""; // where the file lies instead of oxxtes/otest
+    } cases[] = {
+        {"short header", [](objw::ObjSpec &s) { s.truncate = 150; },
+         "object '{obj}' not in proper format."},
+        {"wrong magic", [](objw::ObjSpec &s) { s.header.magic = "[_zel_xyz_]"; },
+         "object '{obj}' not in proper format."},
+        {"magic without NUL", [](objw::ObjSpec &s) { s.header.magic = "[_zel_dll_]!"; },
+         "object '{obj}' not in proper format."},
+        {"relno 70", [](objw::ObjSpec &s) { s.header.relno = 70; },
+         "object '{obj}' not in proper format."},
+        {"bytesheader 183", [](objw::ObjSpec &s) { s.header.bytesheader = 183; },
+         "object '{obj}' not in proper format."},
+        {"TIV type 3",
+         [](objw::ObjSpec &s) {
+             s.tiv = objw::Tiv{3, 4, 0};
+         },
+         "object '{obj}' not in proper format."},
+        {"moved to another directory", [](objw::ObjSpec &) {},
+         "object '{obj}' has incorrect path or name.", "", "lib/otest"},
+        {"renamed", [](objw::ObjSpec &) {}, "object '{obj}' has incorrect path or name.", "",
+         "oxxtes/otesx"},
+        {"short prototypes section",
+         [](objw::ObjSpec &s) {
+             s.order = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}; // prototypes last
+             s.truncate = layout_of(s).end - 3;
+         },
+         "Corrupt header in '{obj}'\n", "read_prototypes"},
+        {"prototypes count", count_plus_one(SEC_PROTOTYPES, 1), past_end("prototypes section")},
+        {"used DLLs count", count_plus_one(SEC_USED_DLLS, 1), past_end("used DLL's section")},
+        {"symtab count", count_plus_one(SEC_SYMTAB, 3), past_end("symtab section")},
+        {"funtab count", count_plus_one(SEC_FUNTAB, 2), past_end("funtab section")},
+        {"glob fun count", count_plus_one(SEC_GLOBFUN, 1), past_end("glob fun section")},
+        {"strings count", count_plus_one(SEC_STRINGS, 2), past_end("strings section")},
+        {"doubles count", count_plus_one(SEC_DOUBLES, 1), past_end("doubles section")},
+        {"domains count", count_plus_one(SEC_DOMAINS, 1), past_end("domains section")},
+        {"idents count", count_plus_one(SEC_IDENTS, 1), past_end("idents section")},
+        {"string length past the end", raw_section(SEC_STRINGS, {0, 0xFF, 'a', 0, 0, 1, 'b', 0}, 2),
+         past_end("strings section")},
+        {"string without NUL", raw_section(SEC_STRINGS, {0, 3, 'a', 'b', 'c'}, 1),
+         past_end("strings section")},
+        {"dimensions past the end", raw_section(SEC_SYMTAB, {0, 0, 0, 0x11, 3, 1, 2}, 1),
+         past_end("symtab section")},
+        {"domain offsets past the end",
+         raw_section(SEC_DOMAINS, {'x', 'x', 'c', 'o', 'd', 'e', 0, 0, 2, 0, 0, 0, 0}, 1),
+         past_end("domains section")},
+        {"description text past the block",
+         [](objw::ObjSpec &s) {
+             size_t at = layout_of(s).descriptions + 4 + 2 + 4 + s.usage->size() + 1;
+             s.patches = {{at, {0x00, 0x01, 0x00, 0x00}}};
+         },
+         past_end("descriptions block")},
+        {"section far past the end of the file",
+         [](objw::ObjSpec &s) { s.sections[SEC_SYMTAB].start = 5000000; },
+         "Object is corrupt: the symtab section lies past the end of the file"},
+        {"section size far past the end of the file",
+         [](objw::ObjSpec &s) { s.sections[SEC_STRINGS].size = 200000; },
+         "Object is corrupt: the strings section lies past the end of the file"},
+        {"function number outside the table", [](objw::ObjSpec &s) { s.prototypes[0].funnr = 2; },
+         "Object is corrupt", "read_prototypes"},
+        {"five dimensions", raw_section(SEC_SYMTAB, {0, 0, 0, 0x11, 5, 1, 2, 3, 4, 5, 'a', 0}, 1),
+         "Object is corrupt", "read_symtab"},
+        {"ten dimensions in release 61", raw_section(SEC_SYMTAB, {0x04, 0x0A}, 1, 61),
+         "Object is corrupt", "read_symtab"},
+        {"five dimensions of an argument",
+         [](objw::ObjSpec &s) {
+             s.prototypes[0].args[0].dims = {1, 2, 3, 4, 5};
+         },
+         "Object is corrupt", "read_prototypes"},
+        {"EXT_SYM symbol",
+         [](objw::ObjSpec &s) {
+             s.symbols.push_back({"x", LONG | EXT_SYM});
+         },
+         "EXT_SYM symbol type is not supported", "read_symtab"},
+        {"EXT_SYM prototype", [](objw::ObjSpec &s) { s.prototypes[0].flags |= EXT_SYM; },
+         "EXT_SYM symbol type is not supported", "read_prototypes"},
+        {"unknown DLL number", [](objw::ObjSpec &s) { s.functions[1].value = 7; },
+         "DLL with number '7' not found."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        objw::ObjSpec spec = dll_object();
+        c.damage(spec);
+        TestObject obj(spec, c.stored_as);
+        std::string message = c.message;
+        if (size_t at = message.find("{obj}"); at != std::string::npos)
+            message.replace(at, 5, obj.path());
+        std::string expected = fatal(message, obj.path().substr(obj.path().rfind('/') + 1));
+
+        RunResult r = obj.run({"-s"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        ASSERT_GE(r.err.size(), expected.size()) << r.err;
+        EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
+        std::string before = r.err.substr(0, r.err.size() - expected.size());
+        if (c.label.empty())
+            EXPECT_EQ(before, "");
+        else
+            EXPECT_TRUE(before.rfind(c.label + ": ", 0) == 0 &&
+                        before.find('\n') + 1 == before.size())
+                << before;
+    }
+}
+
+TEST(Damaged, SymbolListHolds32768Symbols) {
+    objw::ObjSpec spec;
+    spec.symbols.assign(32768, objw::SymbolEntry("v", LONG));
+    RunResult r = TestObject(spec).run({"-s"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\n32767 long <32767>\n\n"), std::string::npos);
+
+    spec.symbols.emplace_back("v", LONG);
+    r = TestObject(spec).run({"-s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, fatal("<32768>: Too many symbols (maximum = 32767)"));
+}
+
+TEST(Checksum, ChangedSymbolTableByte) {
+    objw::ObjSpec spec = dll_object();
+    // "counter" becomes "dounter": the entry still decodes.
+    spec.patches = {{layout_of(spec).start[SEC_SYMTAB] + 4, {'d'}}};
+    TestObject obj(spec);
+    const std::string message = illegal_checksum(obj.image());
+
+    RunResult r = obj.run({"-hs"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO"), 0), 0u);
+    EXPECT_NE(block(r.out, "SYMBOL TABLE").find("0   long dounter\n"), std::string::npos);
+    EXPECT_NE(block(r.out, "DOUBLE CONSTANTS"), "");
+    EXPECT_EQ(r.err, fatal(message));
+
+    // Checksum mode alone: nothing printed, only the status.
+    r = obj.run({"-c"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+
+    r = obj.run({"-cs"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(block(r.out, "SYMBOL TABLE"), "");
+    EXPECT_EQ(r.err, "");
+
+    // The default set includes checksum mode: the whole report, no message.
+    r = obj.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(block(r.out, "COMPNR CHECKS"), "");
+    EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
+    EXPECT_EQ(r.out, obj.run({"-a"}).out);
+
+    // The flag test ends the run before the checksum is compared.
+    EXPECT_EQ(obj.run({"-f8"}).status, 0);
+}
+
+TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
+    objw::ObjSpec spec = dll_object();
+    spec.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12}; // doubles last
+    const objw::Layout l = layout_of(spec);
+    ASSERT_EQ(l.start[SEC_DOUBLES] + l.size[SEC_DOUBLES], l.end);
+
+    // Cut inside the section: the rest reads as zeros, the checksum fails.
+    objw::ObjSpec cut = spec;
+    cut.truncate = l.end - 2;
+    TestObject obj(cut);
+    RunResult r = obj.run({"-s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(block(r.out, "DOUBLE CONSTANTS"), banner("DOUBLE CONSTANTS") + "\n0.\n");
+    EXPECT_EQ(r.err, fatal(illegal_checksum(obj.image())));
+
+    // A size up to 64 KiB past the end of the file is read as far as there
+    // are bytes (and the sum of those matches); one byte more is rejected.
+    objw::ObjSpec longer = spec;
+    longer.sections[SEC_DOUBLES].size = l.size[SEC_DOUBLES] + 65536;
+    r = TestObject(longer).run({"-s"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(block(r.out, "DOUBLE CONSTANTS"), banner("DOUBLE CONSTANTS") + "\n0.5\n");
+
+    longer.sections[SEC_DOUBLES].size = l.size[SEC_DOUBLES] + 65537;
+    r = TestObject(longer).run({"-s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, fatal("Object is corrupt: the doubles section lies past the end of the file"));
+}
+
+TEST(Checksum, CoversNeitherTheTivBlockNorTheWayToTheFile) {
+    objw::ObjSpec spec = dll_object();
+    spec.tiv = objw::Tiv{2, 4, 1020};
+    spec.patches = {{HEADER_SIZE + 11, {0xFF}}}; // low byte of the TIV value
+    // Only the directory and the file name count for the file-name checksum.
+    TestObject obj(spec, "elsewhere/oxxtes/otest");
+    RunResult r = obj.run({"-c"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(obj.run({"-h"}).out.find("\nTIV\t\t= 1023\n"), std::string::npos);
+
+    // A relative path names the same file.
+    std::string root =
+        obj.path().substr(0, obj.path().size() - std::string("/oxxtes/otest").size());
+    r = run_zel_info({"-c", "-m", "oxxtes/otest"}, sample_env(), root);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Damaged, MissingObject) {
+    TempDir dir;
+    const std::string path = dir.path() + "/oxxtes/otest";
+    RunResult r = run_zel_info({"-m", path}, sample_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, path + ": No such file or directory\n" +
+                         fatal("Can't open object '" + path + "' for reading"));
+}
+
+} // namespace

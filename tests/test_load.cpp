@@ -1,0 +1,352 @@
+// Whole objects of both releases, loaded by the built tool: what each
+// section becomes, as the report shows it, the trailing blocks, the flag
+// test and objects whose sections lie out of order.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "objrun.h"
+#include "zel.h"
+
+using namespace objrun;
+
+namespace {
+
+std::string numbered(unsigned n) {
+    char b[16];
+    snprintf(b, sizeof b, "%-3u", n);
+    return b;
+}
+
+objw::SymbolEntry with_width(objw::SymbolEntry e, int width) {
+    e.width = width;
+    return e;
+}
+
+// A symbol-table entry and its SYMBOL TABLE line after the number; "@"
+// stands for the name (stored or made from the index).
+struct SymbolCase {
+    objw::SymbolEntry entry;
+    std::string shown;
+};
+
+const std::vector<SymbolCase> &symbol_cases() {
+    static const std::vector<SymbolCase> cases = {
+        {{"counter", LONG}, " long @"},
+        {{"ext_count", LONG | EXTERN}, " extern long @"},
+        {{"matrix", LONG | ARRAY, {3, 4}}, " long @(3,4)"},     // 1-byte sizes
+        {{"history", DOUBLE | ARRAY, {400}}, " double @(400)"}, // 2-byte sizes
+        {{"big", LONG | ARRAY, {70000}}, " long @(70000)"},     // 4-byte sizes
+        {{"grid", LONG | ARRAY, {2, 3, 4, 5}}, " long @(2,3,4,5)"},
+        {with_width({"w4", LONG | ARRAY, {7, 8}}, 4), " long @(7,8)"},
+        {with_width({"w2", STRING, {}, 9}, 2), " string @(9)"},
+        {{"names", STRING | ARRAY | FIXED, {5}, 40}, " string @(5,40) fixed"},
+        {{"wide", STRING | ARRAY | FIXED, {2, 3}, 300}, " string @(2,3,300) fixed"},
+        {{"buffer", STRING, {}, 300}, " string @(300)"},
+        {{"huge", STRING, {}, 100000}, " string @(100000)"},
+        {{"title", STRING | EXTERN, {}, 60}, " extern string @(60)"},
+        {{"code", STRING, {}, 10, "xxcode"}, " domain xxcode @"},
+        {{"cnames", STRING | ARRAY | FIXED, {5}, 20, "xxname"}, " domain xxname @(20) fixed"},
+        {{"total", DOUBLE, {}, 0, "xxamount"}, " domain xxamount @"},
+        {{"missing", DOUBLE, {}, 0, "xxnosuch"}, " double @"},
+        {{"xxcust", LONG | DD_NAME | EXTERN}, " extern DD_NAME long @"},
+        {{"main.i", LONG}, " long @"},
+    };
+    return cases;
+}
+
+std::vector<uint8_t> frames(int n) {
+    std::vector<uint8_t> code;
+    for (int i = 0; i < n; i++) {
+        std::vector<uint8_t> f = objw::function_frame(uint16_t(i));
+        code.insert(code.end(), f.begin(), f.end());
+    }
+    return code;
+}
+
+objw::ObjSpec program(int relno, uint32_t flags) {
+    objw::ObjSpec s;
+    s.relno = relno;
+    s.flags = flags;
+    s.compnr = {1207, -6011, 88};
+    for (const SymbolCase &c : symbol_cases())
+        s.symbols.push_back(c.entry);
+    s.used_dlls = {"oxxutil", "oxxother"};
+    s.functions = {
+        {"main"}, {"report"}, {"util_fmt", FUNCTION | EXTERN, 2}, {"nodll", FUNCTION | EXTERN, 0}};
+    s.code = frames(2);
+    s.global_functions = {"chr$", "printf"};
+    s.strings = {"Hello, world", "say \"hi\"", "", "two\nlines"};
+    s.doubles = {"3.14159", "1e10"};
+    s.domains = {{"xxcount", {}, {9999}}}; // an offset of no symbol
+    s.idents = {"@(#)otest.4gl, 24/01/15 [10:30], by builder on host h with portingset 7.2",
+                "$Id: otest.4gl 1.3 $"};
+    return s;
+}
+
+// The -s report of program(relno, flags).
+std::string tables_report(int relno, uint32_t flags) {
+    bool debug = flags & objflag::DEBUG;
+    std::string out = "\n" + banner("SYMBOL TABLE") + "\n";
+    unsigned i = 0;
+    for (const SymbolCase &c : symbol_cases()) {
+        std::string name =
+            (c.entry.flags & EXTERN) || debug ? c.entry.name : "<" + std::to_string(i) + ">";
+        std::string line = c.shown;
+        line.replace(line.find('@'), 1, name);
+        out += numbered(i++) + line + "\n";
+    }
+    bool fun_names = relno == 72 || (flags & (objflag::DEBUG | objflag::PROFILE));
+    out += "\n" + banner("FUNCTION TABLE") + "\n";
+    out += numbered(0) + " " + (fun_names ? "main" : "<0>") + "\n";
+    out += numbered(1) + " " + (fun_names ? "report" : "<1>") + "\n";
+    out += numbered(2) + " util_fmt\t(Hint: Located in DLL: oxxother)\n";
+    out += numbered(3) + " nodll\n"; // DLL number 0: no DLL, no hint
+    out += "\n" + banner("GLOBAL FUNCTIONS") + "\nchr$\nprintf\n";
+    out += "\n" + banner("STRING CONSTANTS") +
+           "\n\"Hello, world\"\n\"say \"hi\"\"\n\"\"\n\"two\nlines\"\n";
+    out += "\n" + banner("DOUBLE CONSTANTS") + "\n3.14159\n1e10\n";
+    return out;
+}
+
+const std::string MISSING_DOMAIN = error_line("Domain 'xxnosuch' not found in data dictionary.");
+
+TEST(Load, BothReleasesLoadEverySection) {
+    const struct {
+        int relno;
+        uint32_t flags;
+    } variants[] = {
+        {72, 0}, {72, objflag::DEBUG}, {61, 0}, {61, objflag::DEBUG}, {61, objflag::PROFILE}};
+    for (auto v : variants) {
+        SCOPED_TRACE("relno " + std::to_string(v.relno) + " flags " + std::to_string(v.flags));
+        TestObject obj(program(v.relno, v.flags));
+        RunResult r = obj.run({"-s"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, tables_report(v.relno, v.flags));
+        EXPECT_EQ(r.err, MISSING_DOMAIN); // not fatal
+    }
+}
+
+TEST(Load, FullReportShowsDomainsIdentsAndCompnrChecks) {
+    TestObject obj(program(61, 0));
+    RunResult r = obj.run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, MISSING_DOMAIN);
+    EXPECT_EQ(block(r.out, "SYMBOL TABLE"), block(tables_report(61, 0), "SYMBOL TABLE"));
+    EXPECT_EQ(block(r.out, "DOMAINS"),
+              banner("DOMAINS") + "\nxxcode\nxxname\nxxamount\nxxnosuch\nxxcount\n");
+    EXPECT_EQ(block(r.out, "OBJECT IDENTS"), banner("OBJECT IDENTS") + "\n" +
+                                                 program(61, 0).idents[0] + "\n" +
+                                                 program(61, 0).idents[1] + "\n");
+    EXPECT_EQ(block(r.out, "COMPNR CHECKS"), banner("COMPNR CHECKS") + "\nCompnr check 1\t= 1207\n"
+                                                                       "Compnr check 2\t= -6011\n"
+                                                                       "Compnr check 3\t= 88\n");
+    EXPECT_EQ(block(r.out, "USED DLL'S"),
+              banner("USED DLL'S") + "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\n");
+    EXPECT_EQ(block(r.out, "DLL HINTS"), "");
+    EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
+}
+
+// Entries given byte by byte, as another compiler could have written them.
+TEST(Load, RawSymbolEntries) {
+    const struct {
+        int relno;
+        std::vector<uint8_t> bytes;
+        std::string line;
+    } cases[] = {
+        {61, {0x38, 0x05, 'n', 'm', 0}, " extern string nm(5)"}, // code 56: STRING|EXTERN
+        {61, {0x36, 0x05}, " string <0>(5)"},                    // code 54: STRING
+        {61, {0xED, 'e', 0}, " extern table long e"},            // code 237: 0x40009
+        {72, {0, 0, 0x08, 0x14, 0x02, 0x01, 0x2C, 0x00, 0x0A}, " string <0>(10,300)"},
+        {72, {0, 0, 0x10, 0x11, 0x01, 0, 1, 0x11, 0x70}, " long <0>(70000)"},
+        {72, {0, 0, 0x04, 0x01}, " DD_NAME long <0>"}, // no size data at all
+    };
+    for (const auto &c : cases) {
+        objw::ObjSpec spec;
+        spec.relno = c.relno;
+        spec.sections[SEC_SYMTAB].raw = c.bytes;
+        spec.sections[SEC_SYMTAB].count = 1;
+        TestObject obj(spec);
+        RunResult r = obj.run({"-s"});
+        EXPECT_EQ(r.status, 0) << c.line;
+        EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0  " + c.line + "\n");
+    }
+}
+
+objw::ObjSpec dll_object() {
+    objw::ObjSpec s;
+    s.kind = objw::Kind::Dll;
+    s.prototypes = {{"fmt", 0, LONG, {{"code", LONG}}}, {"sum", 1, DOUBLE}};
+    s.functions = {{"fmt"}, {"sum"}, {"helper"}};
+    s.code = frames(3);
+    s.usage = "Usage text\nsecond line";
+    s.function_descriptions = {{99, "Nobody's."}, {1, "Sums."}, {0, "Formats."}, {2, "Helper."}};
+    s.addinfo_records = {"build=test", "origin=otest.4gl"};
+    return s;
+}
+
+const std::string FMT_PROTOTYPE = "function long fmt(\n\t long code )\n\n";
+const std::string SUM_PROTOTYPE = "function double sum(\n\t )\n\n";
+
+TEST(Load, DescriptionsAttachToTheirFunctions) {
+    objw::ObjSpec spec = dll_object();
+    // One byte of a description changed: descriptions are not checksummed.
+    objw::Layout l = layout_of(spec);
+    size_t text_at =
+        l.descriptions + 4 + 2 + 4 + spec.usage->size() + 1 + 4 + 2 + 10 + 4 + 2 + 6 + 4 + 2;
+    spec.patches = {{text_at, {'f'}}};
+    TestObject obj(spec);
+    ASSERT_EQ(obj.image()[text_at - 6 - 1], 0) << "aimed at the wrong record";
+
+    RunResult r = obj.run({"-eu"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "\n" + banner("DLL USAGE DESCRIPTION") + "\nUsage text\nsecond line\n\n" +
+                         banner("DLL PROTOTYPES") + "\n" + FMT_PROTOTYPE + "formats.\n" +
+                         SUM_PROTOTYPE + "Sums.\n");
+
+    // -u alone shows only the usage; -e alone no descriptions.
+    EXPECT_EQ(obj.run({"-u"}).out,
+              "\n" + banner("DLL USAGE DESCRIPTION") + "\nUsage text\nsecond line\n");
+    EXPECT_EQ(obj.run({"-e"}).out,
+              "\n" + banner("DLL PROTOTYPES") + "\n" + FMT_PROTOTYPE + SUM_PROTOTYPE);
+}
+
+TEST(Load, DescriptionsBlockVariants) {
+    objw::ObjSpec spec = dll_object();
+    spec.usage.reset(); // D = 0
+    spec.function_descriptions = {{1, "Sums."}};
+    RunResult r = TestObject(spec).run({"-eu"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "\n" + banner("DLL PROTOTYPES") + "\n" + FMT_PROTOTYPE + SUM_PROTOTYPE + "Sums.\n");
+
+    // Nothing after the idents section: no descriptions and no complaint.
+    spec = dll_object();
+    spec.descriptions = false;
+    spec.addinfo = false;
+    r = TestObject(spec).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(block(r.out, "DLL USAGE DESCRIPTION"), "");
+    EXPECT_EQ(block(r.out, "DLL PROTOTYPES"),
+              banner("DLL PROTOTYPES") + "\n" + FMT_PROTOTYPE + SUM_PROTOTYPE);
+}
+
+TEST(Load, AdditionalInformationChecksum) {
+    objw::ObjSpec spec = dll_object();
+    spec.addinfo_checksum = 7;
+    RunResult r = TestObject(spec).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, error_line("checksum for additional info failed, expected 7, but found " +
+                                std::to_string(objw::addinfo_sum(spec.addinfo_records))));
+    EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
+
+    spec.addinfo_records.clear(); // data length 0: not compared
+    r = TestObject(spec).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// Lines of a report without those that tell where the object lies: its
+// path and the section table's start offsets.
+std::string without_placement(const std::string &out, const std::string &path) {
+    std::string kept;
+    size_t from = 0;
+    while (from < out.size()) {
+        size_t end = out.find('\n', from);
+        end = end == std::string::npos ? out.size() : end + 1;
+        std::string line = out.substr(from, end - from);
+        if (line.find("= start: ") == std::string::npos && line.find(path) == std::string::npos)
+            kept += line;
+        from = end;
+    }
+    return kept;
+}
+
+TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
+    objw::ObjSpec spec = program(72, objflag::DEBUG);
+    spec.kind = objw::Kind::Dll;
+    spec.prototypes = {{"main", 0, LONG, {{"a", LONG}}}};
+    spec.usage = "usage";
+    spec.function_descriptions = {{0, "Main."}};
+    TestObject plain_obj(spec);
+    RunResult plain = plain_obj.run();
+    ASSERT_EQ(plain.status, 0);
+
+    objw::ObjSpec moved = spec;
+    moved.order = {12, 3, 11, 10, 9, 8, 7, 6, 5, 4, 2, 1, 0};
+    moved.filler = 0xA5;
+    for (int i : {0, 4, 6, 8, 12})
+        moved.sections[size_t(i)].gap = 37 + uint32_t(i);
+    TestObject obj(moved);
+    ASSERT_LT(obj.layout().start[SEC_IDENTS], obj.layout().start[SEC_SYMTAB]);
+    RunResult r = obj.run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, plain.err);
+    EXPECT_EQ(without_placement(r.out, obj.path()), without_placement(plain.out, plain_obj.path()));
+}
+
+TEST(Load, FlagTest) {
+    objw::ObjSpec spec = dll_object();
+    spec.kind = objw::Kind::Program;
+    spec.flags = objflag::NOTRANSACTIONS | objflag::PROFILE;
+    TestObject obj(spec);
+    const struct {
+        std::vector<std::string> options;
+        int status;
+    } tests[] = {
+        {{"-f5"}, 0}, {{"-f1"}, 0}, {{"-f64"}, 0}, {{"-f9"}, 1}, {{"-f2"}, 1}, {{"-f5i"}, 0},
+    };
+    for (const auto &t : tests) {
+        RunResult r = obj.run(t.options);
+        EXPECT_EQ(r.status, t.status) << t.options[0];
+        EXPECT_EQ(r.out, "") << t.options[0];
+        EXPECT_EQ(r.err, "") << t.options[0];
+    }
+
+    const std::string flags_line = "object_flags\t= 1=NOTRANSACTIONS  4=PROFILE  \n";
+    RunResult r = obj.run({"-hf3"}); // the mask is ignored with -h
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO") + "\nObject\t\t= " + obj.path() + "\n", 0), 0u);
+    EXPECT_NE(block(r.out, "OBJECT HEADER").find("\n" + flags_line), std::string::npos);
+    EXPECT_EQ(block(r.out, "OBJECT FLAGS"), "");
+
+    r = obj.run({"-f"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "\n" + banner("OBJECT FLAGS") + "\n" + flags_line);
+}
+
+// An installation of its own: the sample's files and two objects, found by
+// their names through the file definitions.
+TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
+    TempDir kte;
+    for (const char *dir : {"lib", "dd"})
+        std::filesystem::copy(std::string(SAMPLE_KTE) + "/" + dir, kte.path() + "/" + dir,
+                              std::filesystem::copy_options::recursive);
+    const std::string objroot = kte.path() + "/obj";
+    const std::string path = objw::object_path(objroot, "oxxtest");
+    objw::write_object_file(program(72, 0), path);
+    // A copy under another name keeps the file-name checksum of the first.
+    std::vector<uint8_t> image = objw::build_object(program(72, 0), path);
+    write_file(objw::object_path(objroot, "oxxtest2"), std::string(image.begin(), image.end()));
+
+    const std::vector<std::string> env = {"KTE=" + kte.path(), "KTE_LOG", "T=tty1"};
+    RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(
+                  banner("GENERAL INFO") + "\nObject\t\t= oxxtest\nPathname\t= " + path + "\n", 0),
+              0u)
+        << r.out;
+    EXPECT_EQ(r.err, "oxxtest: Error: Domain 'xxnosuch' not found in data dictionary.\n");
+
+    r = run_zel_info({"-h", "-m", "oxxtest2"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));
+}
+
+} // namespace
