@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "al_log.h"
@@ -162,6 +163,37 @@ TEST_F(Log, ParallelWritersNeverTearBlocks) {
     }
     for (int w = 0; w < WRITERS; w++)
         EXPECT_EQ(next_block[w], BLOCKS);
+}
+
+// Many zel_info processes that fail at start-up log at the same time (no
+// shared memory in an empty installation); their blocks stay whole.
+TEST_F(Log, ParallelToolRunsShareTheLogFile) {
+    constexpr int RUNS = 8;
+    TempDir kte;
+    write_file(kte.path() + "/lib/tabledef6.2", "");
+    std::vector<std::thread> runs;
+    std::vector<int> status(RUNS, -1);
+    for (int r = 0; r < RUNS; r++)
+        runs.emplace_back([&, r] {
+            status[r] = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
+                                                   "KTE_USER=tester"})
+                            .status;
+        });
+    for (std::thread &t : runs)
+        t.join();
+    for (int r = 0; r < RUNS; r++)
+        EXPECT_EQ(status[r], 1);
+
+    std::vector<std::string> lines = lines_of(read_file(dir.path() + "/log.zel_info"));
+    ASSERT_GE(lines.size(), size_t(RUNS * 2 * 8));
+    ASSERT_EQ(lines.size() % 8, 0u);
+    for (size_t i = 0; i < lines.size(); i += 8) {
+        EXPECT_NE(lines[i + 1].find("S T A R T of"), std::string::npos) << i;
+        EXPECT_NE(lines[i + 2].find("Log message called from"), std::string::npos) << i;
+        EXPECT_NE(lines[i + 3].find(" Pid "), std::string::npos) << i;
+        EXPECT_NE(lines[i + 6].find("Log_mesg: "), std::string::npos) << i;
+        EXPECT_NE(lines[i + 7].find("E N D of"), std::string::npos) << i;
+    }
 }
 
 // A writer waits while another process holds the lock on the log file.
