@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test clean format fuzz bench
+.PHONY: all build run run-all test test-sanitize clean format fuzz bench
 
 all: build
 
@@ -17,8 +17,51 @@ build: $(BUILD)/CMakeCache.txt
 run: build
 	KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m oxxmain
 
+# Runs the tool on every object of the sample installation: the programs
+# oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use.
+# Stops at the first object that does not load with status 0.
+SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61
+run-all: build
+	@set -e; for object in $(SAMPLE_OBJECTS); do \
+	    echo "==> zel_info -m $$object"; \
+	    KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m $$object; \
+	    echo; \
+	done
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole project and its tests under AddressSanitizer (with its leak
+# checker) and UndefinedBehaviorSanitizer, in a build directory of its own.
+SAN_BUILD ?= build-asan
+test-sanitize:
+	cmake -S . -B $(SAN_BUILD) -DZEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+	    "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Fuzzes the object loader: builds the fuzz target with clang (coverage,
+# ASan, UBSan), makes the seed corpus from fuzz/seeds/*.desc and the sample
+# descriptions, and runs for FUZZ_SECONDS. New inputs collect in
+# $(FUZZ_BUILD)/corpus, findings in $(FUZZ_BUILD)/crash-*.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CXX ?= clang++
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DZEL_FUZZ=ON \
+	    -DZEL_SANITIZE=ON -DZEL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) --target fuzz_object -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) --target fuzz_seeds -j $(JOBS)
+	mkdir -p $(FUZZ_BUILD)/corpus
+	cd $(FUZZ_BUILD) && ./fuzz/fuzz_object -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=25 -close_fd_mask=3 -dict=$(CURDIR)/fuzz/object.dict corpus fuzz/seeds
+
+# Times the tool on two large generated objects (full and half size) in a
+# Release build of its own and prints the figures beside objdump and cksum;
+# see bench/run.sh and the bench section of README.md.
+BENCH_BUILD ?= build-bench
+bench:
+	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "zel_memory.h"
+
 struct STREAM;
 struct DomainRec;
 struct NameIndex;
@@ -181,6 +183,26 @@ struct ObjHeader {
     std::unique_ptr<TivRecord> tiv;
 };
 
+// Storage in large blocks for the symbols and names that a load makes, so
+// that tens of thousands of symbols cost a few allocations. A symbol's name,
+// when the symbol owns it, is stored directly behind the record, where the
+// listing finds it without another trip to memory. Records stay where they
+// are made until the store itself goes.
+class SymbolArena {
+  public:
+    // A new symbol with every field zero or none; with `name`, a copy of the
+    // name stored behind it becomes its `name`.
+    Symbol &make_symbol(const char *name = nullptr);
+
+  private:
+    struct FreeBlock {
+        void operator()(unsigned char *p) const noexcept { free_large(p); }
+    };
+    std::vector<std::unique_ptr<unsigned char[], FreeBlock>> blocks_;
+    size_t used_ = 0;     // bytes used in the last block
+    size_t capacity_ = 0; // size of the last block
+};
+
 // The global compiler record.
 struct Zel {
     // Settings from the command line.
@@ -233,6 +255,7 @@ struct Zel {
     std::deque<Symbol> symbol_store;
     std::deque<std::string> text_store;
     std::deque<DllEntry> dll_store;
+    SymbolArena arena; // the symbols and names made by addsymbol
 };
 
 extern Zel zel;

@@ -2,15 +2,43 @@
 // the number tables and the lookups.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct Symbol;
 struct SymList;
 
 constexpr int NAME_BUCKETS = 1024;
 
+// An entry of a bucket chain with the first eight bytes of its name, which
+// decide most comparisons without reading the name itself.
+struct IndexEntry {
+    uint64_t prefix;
+    Symbol *symbol;
+};
+
+// Storage of the bucket copies below: blocks recycled by size and drawn from
+// large blocks, so that tens of thousands of names cost few allocations.
+void *index_storage_allocate(size_t bytes);
+void index_storage_free(void *p, size_t bytes) noexcept;
+
+template <typename T> struct IndexAllocator {
+    using value_type = T;
+    IndexAllocator() = default;
+    template <typename U> IndexAllocator(const IndexAllocator<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(index_storage_allocate(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) noexcept { index_storage_free(p, n * sizeof(T)); }
+    template <typename U> bool operator==(const IndexAllocator<U> &) const { return true; }
+};
+
+using IndexChain = std::vector<IndexEntry, IndexAllocator<IndexEntry>>;
+
 struct NameIndex {
     Symbol *bucket[NAME_BUCKETS] = {};
+    // The entries of each bucket chain in chain order, so that the place of a
+    // name in its chain is found by binary search instead of a walk.
+    IndexChain sorted[NAME_BUCKETS];
 };
 
 constexpr int KEYWORD_COUNT = 99;

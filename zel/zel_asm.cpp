@@ -17,11 +17,13 @@
 // run is really about to end.
 #include "zel_asm.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "al_strm.h"
 #include "zel.h"
@@ -348,9 +350,15 @@ class Listing {
     STREAM *out_;
     bool whole_run_;
     std::string text_;
-    // Offset -> string constant, built on first use during a whole listing.
-    std::unordered_map<uint32_t, Symbol *> strings_;
+    // The string constants by offset, built on first use during a whole
+    // listing: the offsets in ascending order beside their symbols, and the
+    // last one found, which the next LINE usually names again.
+    void index_strings();
+    std::vector<uint32_t> string_offsets_;
+    std::vector<Symbol *> string_symbols_;
     bool strings_indexed_ = false;
+    uint32_t last_offset_ = 0;
+    Symbol *last_string_ = nullptr;
 };
 
 // True when `get_sym` finds `number` in `list`: the number tables serve the
@@ -370,15 +378,34 @@ Symbol *Listing::numbered(long number, const SymList &list) {
     return get_sym(number, list.head);
 }
 
+// In list order, the first string of an offset is the one `search_str`
+// finds; a stable sort keeps it first among strings of equal offset.
+void Listing::index_strings() {
+    std::vector<std::pair<uint32_t, Symbol *>> by_offset;
+    for (Symbol *s = zel.str.head; s; s = s->next)
+        by_offset.emplace_back(s->offset, s);
+    auto offset_less = [](const auto &a, const auto &b) { return a.first < b.first; };
+    if (!std::is_sorted(by_offset.begin(), by_offset.end(), offset_less))
+        std::stable_sort(by_offset.begin(), by_offset.end(), offset_less);
+    string_offsets_.reserve(by_offset.size());
+    string_symbols_.reserve(by_offset.size());
+    for (const auto &[offset, s] : by_offset) {
+        string_offsets_.push_back(offset);
+        string_symbols_.push_back(s);
+    }
+    strings_indexed_ = true;
+}
+
 Symbol *Listing::string_at(uint32_t offset) {
     if (whole_run_) {
-        if (!strings_indexed_) {
-            for (Symbol *s = zel.str.head; s; s = s->next)
-                strings_.try_emplace(s->offset, s);
-            strings_indexed_ = true;
+        if (last_string_ && last_offset_ == offset) return last_string_;
+        if (!strings_indexed_) index_strings();
+        auto it = std::lower_bound(string_offsets_.begin(), string_offsets_.end(), offset);
+        if (it != string_offsets_.end() && *it == offset) {
+            last_offset_ = offset;
+            last_string_ = string_symbols_[size_t(it - string_offsets_.begin())];
+            return last_string_;
         }
-        auto it = strings_.find(offset);
-        if (it != strings_.end()) return it->second;
     }
     flush(); // search_str ends the run when nothing has that offset
     return search_str(offset, zel.str.head);

@@ -7,12 +7,14 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 #include "al_env.h"
 #include "zel.h"
 #include "zel_error.h"
+#include "zel_memory.h"
 
 // ---------------------------------------------------------------------------
 // Keyword table
@@ -154,6 +156,67 @@ static_assert(std::size(keyword) == KEYWORD_COUNT + 1);
 
 namespace {
 
+// The storage of the bucket copies of the name index. Each request is
+// rounded up to a power of two; a freed block waits on the list of its size
+// for the next request of that size (a growing vector frees exactly the sizes
+// that other vectors ask for next). New blocks are cut from a small first
+// chunk and then from chunks of a huge page. Defined before the index, so
+// that it outlives it.
+class IndexStorage {
+  public:
+    void *allocate(size_t bytes) {
+        unsigned c = size_class(bytes);
+        if (void *p = free_[c]) {
+            free_[c] = *static_cast<void **>(p);
+            return p;
+        }
+        size_t size = MIN_BLOCK << c;
+        if (size > CHUNK) return allocate_large(size);
+        if (size > left_) new_chunk();
+        void *p = next_;
+        next_ += size;
+        left_ -= size;
+        return p;
+    }
+
+    void free(void *p, size_t bytes) noexcept {
+        unsigned c = size_class(bytes);
+        if ((MIN_BLOCK << c) > CHUNK) return free_large(p);
+        *static_cast<void **>(p) = free_[c];
+        free_[c] = p;
+    }
+
+  private:
+    static constexpr size_t MIN_BLOCK = 16;
+    static constexpr size_t FIRST_CHUNK = 64 * 1024;
+    static constexpr size_t CHUNK = HUGE_PAGE_SIZE;
+    static constexpr unsigned CLASSES = 64;
+
+    static unsigned size_class(size_t bytes) {
+        unsigned c = 0;
+        while ((MIN_BLOCK << c) < bytes)
+            ++c;
+        return c;
+    }
+
+    void new_chunk() {
+        size_t size = chunks_.empty() ? FIRST_CHUNK : CHUNK;
+        chunks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
+        next_ = chunks_.back().get();
+        left_ = size;
+    }
+
+    struct FreeChunk {
+        void operator()(unsigned char *p) const noexcept { free_large(p); }
+    };
+    std::vector<std::unique_ptr<unsigned char[], FreeChunk>> chunks_;
+    unsigned char *next_ = nullptr;
+    size_t left_ = 0;
+    void *free_[CLASSES] = {};
+};
+
+IndexStorage g_index_storage;
+
 // The one name index of the process; `create_keytab` empties it.
 NameIndex g_index;
 
@@ -166,17 +229,81 @@ int compare_names(const char *a, const char *b) {
     return strcmp(a, b);
 }
 
+// The first eight bytes of a name as a big-endian number, the bytes behind
+// its NUL taken as 0: two names compare like their prefixes unless these are
+// equal.
+uint64_t name_prefix(const char *name) {
+    uint64_t prefix = 0;
+    int i = 0;
+    for (; i < 8 && name[i]; ++i)
+        prefix = prefix << 8 | static_cast<unsigned char>(name[i]);
+    return i == 0 ? 0 : prefix << (8 * (8 - i)); // an empty name: no shift by 64
+}
+
+// Orders an entry against a name with its prefix: negative, 0 or positive as
+// the entry's name is smaller, equal or greater (byte by byte, unsigned).
+int compare_entry(const IndexEntry &e, uint64_t prefix, const char *name) {
+    if (e.prefix != prefix) return e.prefix < prefix ? -1 : 1;
+    if ((prefix & 0xFF) == 0) return 0; // both names end within the prefix
+    return compare_names(e.symbol->name + 8, name + 8);
+}
+
+// The first entry of the bucket of `name` whose name is greater than or equal
+// to it: the place where a walk along the chain would stop.
+IndexChain::iterator chain_place(IndexChain &chain, uint64_t prefix, const char *name) {
+    return std::lower_bound(
+        chain.begin(), chain.end(), name,
+        [prefix](const IndexEntry &e, const char *n) { return compare_entry(e, prefix, n) < 0; });
+}
+
+// Where a name stands in the name index: its indexed entry, or none and the
+// place in its bucket where an entry of that name belongs.
+struct IndexPlace {
+    Symbol *found = nullptr;
+    uint32_t bucket = 0;
+    size_t at = 0; // position in the bucket's sorted copy
+};
+
+IndexPlace find_place(const char *name) {
+    uint32_t b = name_hash(name) % NAME_BUCKETS;
+    IndexChain &chain = name_index().sorted[b];
+    uint64_t prefix = name_prefix(name);
+    auto it = chain_place(chain, prefix, name);
+    IndexPlace place{nullptr, b, size_t(it - chain.begin())};
+    if (it != chain.end() && compare_entry(*it, prefix, name) == 0) place.found = it->symbol;
+    return place;
+}
+
 // Links `entry` into its bucket chain in front of the first entry whose name
-// is greater than or equal to its own.
+// is greater than or equal to its own, at `place`, which was found for its
+// name with nothing entered since. The chain's copy in `sorted` finds that
+// place by binary search, so a crowded bucket costs no walk.
+void index_insert_at(Symbol *entry, const IndexPlace &place) {
+    NameIndex &ix = name_index();
+    IndexChain &chain = ix.sorted[place.bucket];
+    // The copy holds the chain in order: the entry's successor is the one at
+    // its place, so the predecessor's link needs no reading.
+    entry->index_link = place.at < chain.size() ? chain[place.at].symbol : nullptr;
+    if (place.at == 0)
+        ix.bucket[place.bucket] = entry;
+    else
+        chain[place.at - 1].symbol->index_link = entry;
+    chain.insert(chain.begin() + std::ptrdiff_t(place.at), {name_prefix(entry->name), entry});
+}
+
 void index_insert(Symbol *entry) {
-    Symbol **link = &name_index().bucket[name_hash(entry->name) % NAME_BUCKETS];
-    while (*link && compare_names((*link)->name, entry->name) < 0)
-        link = &(*link)->index_link;
-    entry->index_link = *link;
-    *link = entry;
+    index_insert_at(entry, find_place(entry->name));
 }
 
 } // namespace
+
+void *index_storage_allocate(size_t bytes) {
+    return g_index_storage.allocate(bytes);
+}
+
+void index_storage_free(void *p, size_t bytes) noexcept {
+    g_index_storage.free(p, bytes);
+}
 
 uint32_t name_hash(const char *name) {
     const auto *b = reinterpret_cast<const unsigned char *>(name);
@@ -209,38 +336,63 @@ void init_keytab() {
     }
 }
 
+// The same answer as a walk along the bucket chain that gives up at the first
+// greater name, found by binary search in the chain's copy.
 Symbol *index_lookup(const char *name) {
-    for (Symbol *e = name_index().bucket[name_hash(name) % NAME_BUCKETS]; e; e = e->index_link) {
-        int c = compare_names(e->name, name);
-        if (c == 0) return e;
-        if (c > 0) break;
-    }
-    return nullptr;
+    return find_place(name).found;
 }
 
 // ---------------------------------------------------------------------------
 // Making symbols
 // ---------------------------------------------------------------------------
 
-Symbol *addsymbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, int used,
-                  int ref_to_dll, int optional, int declared) {
-    return addsymbol_pd(scope, name, flags, tok, index_lookup(name), used, ref_to_dll, optional,
-                        declared);
+namespace {
+
+// The first block is small, so that a small object touches little memory;
+// the later ones are two huge pages each.
+constexpr size_t FIRST_BLOCK = 64 * 1024;
+constexpr size_t BLOCK_BYTES = 2 * HUGE_PAGE_SIZE;
+
+} // namespace
+
+Symbol &SymbolArena::make_symbol(const char *name) {
+    size_t text = name ? strlen(name) + 1 : 0;
+    size_t need = (sizeof(Symbol) + text + alignof(Symbol) - 1) & ~(alignof(Symbol) - 1);
+    if (blocks_.empty() || capacity_ - used_ < need) {
+        size_t size = std::max(blocks_.empty() ? FIRST_BLOCK : BLOCK_BYTES, need);
+        blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
+        used_ = 0;
+        capacity_ = size;
+    }
+    unsigned char *at = blocks_.back().get() + used_;
+    used_ += need;
+    Symbol *s = std::construct_at(reinterpret_cast<Symbol *>(at));
+    if (name) {
+        char *copy = reinterpret_cast<char *>(at + sizeof(Symbol));
+        memcpy(copy, name, text);
+        s->name = copy;
+    }
+    return *s;
 }
+
+namespace {
 
 // `first` given: the new symbol shares its text and hangs on its namesake
 // chain directly behind it. None: the symbol owns a copy of the name and is
-// entered in the name index.
-Symbol *addsymbol_pd(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
-                     int used, int ref_to_dll, int optional, int declared) {
-    Symbol &s = zel.symbol_store.emplace_back();
+// entered in the name index, at `place` when the caller has just looked the
+// name up.
+Symbol *new_symbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
+                   const IndexPlace *place, int used, int ref_to_dll, int optional, int declared) {
+    Symbol &s = zel.arena.make_symbol(first ? nullptr : name);
     if (first) {
         s.name = first->name;
         s.namesake = first->namesake;
         first->namesake = &s;
     } else {
-        s.name = zel.text_store.emplace_back(name).c_str();
-        index_insert(&s);
+        if (place)
+            index_insert_at(&s, *place);
+        else
+            index_insert(&s);
     }
     s.scope = scope;
     s.flags = flags;
@@ -252,6 +404,21 @@ Symbol *addsymbol_pd(Symbol *scope, const char *name, uint32_t flags, int32_t to
     s.origin = zel.cur_origin;
     s.line = zel.cur_line;
     return &s;
+}
+
+} // namespace
+
+Symbol *addsymbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, int used,
+                  int ref_to_dll, int optional, int declared) {
+    IndexPlace place = find_place(name);
+    return new_symbol(scope, name, flags, tok, place.found, &place, used, ref_to_dll, optional,
+                      declared);
+}
+
+Symbol *addsymbol_pd(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
+                     int used, int ref_to_dll, int optional, int declared) {
+    return new_symbol(scope, name, flags, tok, first, nullptr, used, ref_to_dll, optional,
+                      declared);
 }
 
 Symbol *looktoken_pd(Symbol *scope, Symbol *first, int32_t tok) {
@@ -275,9 +442,9 @@ Symbol *lookflags(Symbol *scope, const char *name, uint32_t mask) {
 }
 
 Symbol *constant(const char *text, int32_t tok) {
-    Symbol *first = index_lookup(text);
-    if (Symbol *found = looktoken_pd(nullptr, first, tok)) return found;
-    Symbol *s = addsymbol_pd(nullptr, text, CONSTANT, tok, first, 0, 0, 0, 0);
+    IndexPlace place = find_place(text);
+    if (Symbol *found = looktoken_pd(nullptr, place.found, tok)) return found;
+    Symbol *s = new_symbol(nullptr, text, CONSTANT, tok, place.found, &place, 0, 0, 0, 0);
     if (tok == TOK_STRING) {
         s->dim_count = 1;
         s->dims[0] = int32_t(strlen(text));
@@ -364,12 +531,19 @@ void add_ident_list(Symbol *s) {
 
 namespace {
 
-// Lookup indexes of one list of `zel`: the first symbol (in list order) of
-// each number and of each offset. Built on first use and rebuilt when the
-// list's generation has changed since.
+// Lookup indexes of one list of `zel`, built on first use and rebuilt when
+// the list's generation has changed since. The list's symbols are kept in
+// list order: when their numbers run 0, 1, 2, ... and their offsets never
+// decrease along the list (as in every list the loader builds), a lookup is
+// an index or a binary search in them. Any other list is served by hash maps
+// of the first symbol (in list order) of each number and each offset.
 struct ListIndex {
     uint32_t generation = 0;
     const Symbol *head = nullptr;
+    bool ordered_built = false;
+    std::vector<Symbol *> in_order;
+    bool numbered_in_order = true;
+    bool offsets_ascending = true;
     bool numbers_built = false;
     bool offsets_built = false;
     std::unordered_map<uint16_t, Symbol *> by_number;
@@ -382,7 +556,7 @@ std::array<ListIndex, std::size(indexed_lists)> g_list_index;
 
 // The index of the list of `zel` that starts at `head`, brought up to date;
 // nullptr when `head` starts no such list (the caller then walks).
-ListIndex *index_for(const Symbol *head) {
+ListIndex *index_for(Symbol *head) {
     if (!head) return nullptr;
     for (size_t i = 0; i < std::size(indexed_lists); ++i) {
         const SymList &list = zel.*indexed_lists[i];
@@ -393,6 +567,18 @@ ListIndex *index_for(const Symbol *head) {
             ix = ListIndex{};
             ix.generation = list.generation;
             ix.head = head;
+        }
+        if (!ix.ordered_built) {
+            // Numbered from 0, the list has its tail's number plus one
+            // symbols: room for them all at once.
+            ix.in_order.reserve(size_t(list.tail ? list.tail->number : 0) + 1);
+            for (Symbol *s = head; s; s = s->next) {
+                if (s->number != ix.in_order.size()) ix.numbered_in_order = false;
+                if (!ix.in_order.empty() && s->offset < ix.in_order.back()->offset)
+                    ix.offsets_ascending = false;
+                ix.in_order.push_back(s);
+            }
+            ix.ordered_built = true;
         }
         return &ix;
     }
@@ -414,25 +600,34 @@ Symbol *walk_offset(uint32_t offset, Symbol *from, bool need_used) {
 Symbol *find_number(long number, Symbol *head) {
     ListIndex *ix = index_for(head);
     if (!ix) return walk_number(number, head);
+    if (number < 0 || number > 0xFFFF) return nullptr;
+    if (ix->numbered_in_order)
+        return size_t(number) < ix->in_order.size() ? ix->in_order[size_t(number)] : nullptr;
     if (!ix->numbers_built) {
-        for (Symbol *s = head; s; s = s->next)
+        for (Symbol *s : ix->in_order)
             ix->by_number.try_emplace(s->number, s);
         ix->numbers_built = true;
     }
-    if (number < 0 || number > 0xFFFF) return nullptr;
     auto it = ix->by_number.find(uint16_t(number));
     return it == ix->by_number.end() ? nullptr : it->second;
 }
 
 // The first symbol of the list with that offset, and with `used` set when
-// `need_used`. The index gives the first symbol of the offset; the walk goes
-// on from there only when that one is not marked used, so the answer is the
-// one a walk from the head would give.
+// `need_used`: the answer that a walk from the head gives. With ascending
+// offsets the symbols of one offset stand together and the search looks at
+// them alone; otherwise the walk starts at the first symbol of the offset.
 Symbol *find_offset(uint32_t offset, Symbol *head, bool need_used) {
     ListIndex *ix = index_for(head);
     if (!ix) return walk_offset(offset, head, need_used);
+    if (ix->offsets_ascending) {
+        auto it = std::lower_bound(ix->in_order.begin(), ix->in_order.end(), offset,
+                                   [](const Symbol *s, uint32_t o) { return s->offset < o; });
+        for (; it != ix->in_order.end() && (*it)->offset == offset; ++it)
+            if (!need_used || (*it)->used) return *it;
+        return nullptr;
+    }
     if (!ix->offsets_built) {
-        for (Symbol *s = head; s; s = s->next)
+        for (Symbol *s : ix->in_order)
             ix->by_offset.try_emplace(s->offset, s);
         ix->offsets_built = true;
     }

@@ -27,6 +27,7 @@
 #include "zel_cursor.h"
 #include "zel_dll.h"
 #include "zel_error.h"
+#include "zel_memory.h"
 #include "zel_obj.h"
 #include "zel_print.h"
 #include "zel_symtab.h"
@@ -70,7 +71,7 @@ void seek_to(const Load &ld, uint64_t offset, const char *label) {
 // Reads `size` bytes at `start` as one block into a zero-filled buffer.
 Buffer read_section(const Load &ld, uint32_t start, uint32_t size, const char *label) {
     seek_to(ld, start, label);
-    Buffer buf(size);
+    Buffer buf = zeroed_buffer(size);
     if (size) read_obj_block(buf.data(), size, ld.s);
     check_stream(ld, label);
     return buf;
