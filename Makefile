@@ -49,7 +49,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++
 fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DZEL_FUZZ=ON \
-	    -DZEL_SANITIZE=ON -DZEL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	    -DZEL_SANITIZE=ON -DZEL_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
 	cmake --build $(FUZZ_BUILD) --target fuzz_object -j $(JOBS)
 	cmake --build $(FUZZ_BUILD) --target fuzz_seeds -j $(JOBS)
 	mkdir -p $(FUZZ_BUILD)/corpus

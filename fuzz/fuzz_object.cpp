@@ -20,6 +20,7 @@
 
 namespace {
 
+std::string object_dir;
 std::string object_path;
 
 // Option sets that change what is read or printed.
@@ -28,10 +29,10 @@ struct OptionSet {
     uint32_t mask;
 };
 const OptionSet option_sets[] = {
-    {INFO_ALL, 0},                          // the full report
-    {INFO_DLLS, 0},                         // USED DLL'S with DLL HINTS
+    {INFO_ALL, 0},  // the full report
+    {INFO_DLLS, 0}, // USED DLL'S with DLL HINTS
     {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0},
-    {INFO_FLAGS, 3},                        // the flag test
+    {INFO_FLAGS, 3}, // the flag test
     {INFO_ASM | INFO_CHECKSUM, 0},
 };
 
@@ -66,13 +67,20 @@ void run_once(const OptionSet &set) {
     sclose_newest(streams_before);
 }
 
+// The object's directory goes when the fuzzer ends normally.
+void remove_object_dir() {
+    unlink(object_path.c_str());
+    rmdir(object_dir.c_str());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    std::string dir = "/dev/shm/zelfuzz." + std::to_string(getpid());
-    mkdir(dir.c_str(), 0700);
-    object_path = dir + "/ofuzz";
-    setenv("KTE", dir.c_str(), 1);
+    object_dir = "/dev/shm/zelfuzz." + std::to_string(getpid());
+    mkdir(object_dir.c_str(), 0700);
+    object_path = object_dir + "/ofuzz";
+    atexit(remove_object_dir);
+    setenv("KTE", object_dir.c_str(), 1);
     return 0;
 }
 
@@ -86,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!f) abort();
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
-    for (const OptionSet &set : option_sets) run_once(set);
+    for (const OptionSet &set : option_sets)
+        run_once(set);
     return 0;
 }
