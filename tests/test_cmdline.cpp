@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "run.h"
+#include "objrun.h"
 #include "zel.h"
 #include "zel_info.h"
 
 namespace {
 
-const std::vector<std::string> sample_env = {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1"};
+const std::vector<std::string> sample_env = objrun::sample_env();
 
 std::string usage_text() {
     return "Show Object Information\n"
@@ -47,7 +47,8 @@ Scanned scan(std::vector<std::string> args) {
     setenv("KTE", SAMPLE_KTE, 1);
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
+    for (std::string &a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     testing::internal::CaptureStderr();
     zel_info_main(int(args.size()), argv.data());
@@ -137,9 +138,9 @@ TEST(CommandLine, VersionBanner) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind(dashes + "\nProduct ver.: ", 0), 0u) << r.err;
-    for (const char *label : {"Port no.    : ", "Date        : ", "Uname       : ",
-                              "Machine-id  : ", "OS-release  : ", "CFLAGS      : ",
-                              "LOADFLAGS   : ", "Build-type  : "})
+    for (const char *label :
+         {"Port no.    : ", "Date        : ", "Uname       : ", "Machine-id  : ", "OS-release  : ",
+          "CFLAGS      : ", "LOADFLAGS   : ", "Build-type  : "})
         EXPECT_NE(r.err.find(std::string("\n") + label), std::string::npos) << label;
     EXPECT_EQ(r.err.find("Config spec"), std::string::npos);
 

@@ -79,6 +79,9 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
          "object '{obj}' has incorrect path or name.", "", "lib/otest"},
         {"renamed", [](objw::ObjSpec &) {}, "object '{obj}' has incorrect path or name.", "",
          "oxxtes/otesx"},
+        {"relno 70 and moved: the format is checked first",
+         [](objw::ObjSpec &s) { s.header.relno = 70; }, "object '{obj}' not in proper format.", "",
+         "lib/otest"},
         {"short prototypes section",
          [](objw::ObjSpec &s) {
              s.order = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}; // prototypes last
@@ -132,6 +135,8 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
          },
          "EXT_SYM symbol type is not supported", "read_symtab"},
         {"EXT_SYM prototype", [](objw::ObjSpec &s) { s.prototypes[0].flags |= EXT_SYM; },
+         "EXT_SYM symbol type is not supported", "read_prototypes"},
+        {"EXT_SYM argument", [](objw::ObjSpec &s) { s.prototypes[0].args[0].flags |= EXT_SYM; },
          "EXT_SYM symbol type is not supported", "read_prototypes"},
         {"unknown DLL number", [](objw::ObjSpec &s) { s.functions[1].value = 7; },
          "DLL with number '7' not found."},
@@ -241,17 +246,23 @@ TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
     EXPECT_EQ(r.err, fatal("Object is corrupt: the doubles section lies past the end of the file"));
 }
 
-TEST(Checksum, CoversNeitherTheTivBlockNorTheWayToTheFile) {
+// Neither the TIV block nor the descriptions block ("Formats." becomes
+// "formats.") count for the checksum; only the directory and the file name
+// count for the file-name checksum.
+TEST(Checksum, CoversNeitherTivNorDescriptionsNorTheWayToTheFile) {
     objw::ObjSpec spec = dll_object();
     spec.tiv = objw::Tiv{2, 4, 1020};
-    spec.patches = {{HEADER_SIZE + 11, {0xFF}}}; // low byte of the TIV value
-    // Only the directory and the file name count for the file-name checksum.
+    const size_t description = layout_of(spec).descriptions + 4 + 2 + 4 + 6 + 4 + 2;
+    ASSERT_EQ(objw::build_object(spec, "/x/oxxtes/otest")[description], 'F');
+    // The low byte of the TIV value, and the first letter of the description.
+    spec.patches = {{HEADER_SIZE + 11, {0xFF}}, {description, {'f'}}};
     TestObject obj(spec, "elsewhere/oxxtes/otest");
     RunResult r = obj.run({"-c"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
     EXPECT_NE(obj.run({"-h"}).out.find("\nTIV\t\t= 1023\n"), std::string::npos);
+    EXPECT_NE(obj.run({"-eu"}).out.find("\nformats.\n"), std::string::npos);
 
     // A relative path names the same file.
     std::string root =

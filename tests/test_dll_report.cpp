@@ -1,32 +1,207 @@
-// The DLL blocks of the report as the built tool prints them: usage
-// description, prototypes with their descriptions, used DLLs and hints, for
-// DLL and program objects of both format releases.
+// DLL linkage. In-process: prototypes into symbols with their booleans, the
+// used-DLL list, and the DLL loading and linking that only library users
+// call. Through the built tool: the DLL blocks of the report (usage
+// description, prototypes with their descriptions, used DLLs and hints) for
+// DLL and program objects of both format releases, compared byte for byte.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "objwriter.h"
-#include "run.h"
+#include "al_strm.h"
+#include "capture.h"
+#include "objrun.h"
 #include "zel.h"
+#include "zel_dll.h"
+#include "zel_error.h"
+#include "zel_symtab.h"
+
+using namespace objrun;
 
 namespace {
 
-// Expected texts are raw strings in which the two characters \t stand for a
-// tab.
-std::string text(std::string_view raw) {
-    std::string out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw.compare(i, 2, "\\t") == 0) {
-            out += '\t';
-            ++i;
-        } else {
-            out += raw[i];
-        }
-    }
-    return out;
+using Names = std::vector<std::string>;
+
+bool found(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
 }
+
+class DllTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        init_zel_struct();
+        create_keytab();
+        zel.info = INFO_ALL;
+        zel.objname = "prog";
+        zel.cur_file = zel.cur_origin = zel.objname.c_str();
+        zel.funnr.assign(8, nullptr);
+    }
+    // Reads the prototypes of `protos` as those of object "dllobj".
+    void load(std::vector<objw::Prototype> protos, int relno) {
+        objw::ObjSpec spec;
+        spec.kind = objw::Kind::Dll;
+        spec.prototypes = std::move(protos);
+        objw::Layout l;
+        const std::vector<uint8_t> image = objw::build_object(spec, "/x/dllobj", &l);
+        ObjHeader &h = zel.hdr;
+        h.objname = "dllobj";
+        h.relno = relno;
+        h.obj_revision = 0;
+        h.size[SEC_PROTOTYPES] = l.size[SEC_PROTOTYPES];
+        h.count[SEC_PROTOTYPES] = uint16_t(spec.prototypes.size());
+        h.stream = smemopen(image.data() + l.start[SEC_PROTOTYPES], l.size[SEC_PROTOTYPES], "r");
+        Captured c = capture([&] {
+            read_prototypes(h, nullptr, create_function_symbol, create_function_arg, nullptr,
+                            nullptr);
+        });
+        sclose(h.stream);
+        EXPECT_FALSE(c.stopped) << c.err;
+    }
+    Symbol *fn(const char *name) { return looktoken(nullptr, name, TOK_FUNCTION); }
+    static Names args(const Symbol *f) {
+        if (!f) return {"<no function>"};
+        Names v;
+        for (const Symbol *a = f->next_arg; a; a = a->next_arg)
+            v.push_back(a->name);
+        return v;
+    }
+    // used, declared, optional, ref_to_dll as four bits.
+    static int booleans(const Symbol *s) {
+        return s->used << 3 | s->declared << 2 | s->optional << 1 | s->ref_to_dll;
+    }
+    Symbol *make(const char *name, uint32_t flags) {
+        Symbol &s = zel.symbol_store.emplace_back();
+        s.name = zel.text_store.emplace_back(name).c_str();
+        s.flags = flags;
+        return &s;
+    }
+};
+
+// Release 72 keeps the flag word whole and sets the booleans itself;
+// release 61 takes them out of flag bits 16, 17, 24 and 25 (bit 17 is
+// EXT_SYM in release 72).
+TEST_F(DllTest, RecordsBecomeSymbolsWithTheirBooleans) {
+    load({{"fb", 5, STRING | OPTIONAL_ARG}, {"fa", 2, LONG, {{"a", LONG}, {"s", STRING}}}}, 72);
+    Symbol *f = fn("fa");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(zel.funnr[2], f);
+    EXPECT_EQ(booleans(f), 0b0101); // declared, ref_to_dll
+    EXPECT_STREQ(f->origin, "dllobj");
+    EXPECT_EQ(args(f), (Names{"a", "s"}));
+    const Symbol *s = f->next_arg->next_arg;
+    EXPECT_EQ(s->tok, TOK_VARIABLE);
+    EXPECT_EQ(s->scope, f);
+    EXPECT_EQ(s->domain, nullptr); // unknown to the data dictionary
+    EXPECT_EQ(booleans(s), 0);
+    EXPECT_EQ(booleans(fn("fb")), 0b0111);
+
+    load({{"f61", 0, LONG | 0x01010000, {{"x", LONG | 0x03030000}}}, {"next", 1, DOUBLE | EXT_SYM}},
+         61);
+    f = fn("f61");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->flags, uint32_t(LONG));
+    EXPECT_EQ(booleans(f), 0b1111);
+    ASSERT_NE(f->next_arg, nullptr);
+    EXPECT_EQ(f->next_arg->flags, uint32_t(LONG));
+    EXPECT_EQ(booleans(f->next_arg), 0b1111);
+    EXPECT_EQ(fn("next")->flags, uint32_t(DOUBLE));
+}
+
+// Empty names are errors; a name given again is the same DLL. DLL functions
+// sort by name as unsigned bytes, namesakes in the order they came.
+TEST_F(DllTest, UsedDllListAndDllFunctionOrder) {
+    DllEntry *a = add_dll_list("liba");
+    Captured c = capture([] { EXPECT_EQ(add_dll_list(""), add_dll_list(nullptr)); });
+    EXPECT_EQ(zel.errors, 2);
+    EXPECT_TRUE(found(c.err, "add_dll_list"));
+    EXPECT_EQ(add_dll_list("liba"), a);
+    DllEntry *b = add_dll_list("libb");
+    EXPECT_EQ(search_dll(2), b);
+
+    Symbol *b1 = make("b", LONG), *hi = make("\xe4z", LONG), *a1 = make("a", LONG);
+    Symbol *b2 = make("b", LONG), *z = make("z", LONG);
+    for (Symbol *s : {b1, hi, a1, b2, z})
+        add_dllfunc_list(s);
+    EXPECT_EQ(zel.dll_funcs, (std::vector<Symbol *>{a1, b1, b2, z, hi}));
+}
+
+// DLL objects written into a temporary directory and named by their path.
+class DllLoadTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        zel.info = 0; // on-demand loading is the compiler's: no number table
+    }
+    DllEntry *dll(const std::string &name, std::vector<objw::Prototype> protos, bool bad = false) {
+        objw::ObjSpec spec;
+        spec.kind = objw::Kind::Dll;
+        spec.prototypes = std::move(protos);
+        if (bad) spec.header.magic = "[_nothing_]";
+        objw::write_object_file(spec, dir.path() + "/" + name);
+        return add_dll_list((dir.path() + "/" + name).c_str());
+    }
+    static objw::Prototype proto(const std::string &name, uint32_t argflags = 0) {
+        objw::Prototype p;
+        p.name = name;
+        if (argflags) p.args.push_back(objw::ProtoArg("x", argflags));
+        return p;
+    }
+    Symbol *wanted(const char *name, int declared = 0) {
+        return addsymbol(nullptr, name, FUNCTION, TOK_FUNCTION, 1, 0, 0, declared);
+    }
+    TempDir dir;
+};
+
+TEST_F(DllLoadTest, LinkLoadsDllsInOrderUntilResolved) {
+    DllEntry *one = dll("oone", {proto("alpha")});
+    DllEntry *two = dll("otwo", {proto("beta", LONG), proto("alpha")});
+    Symbol *beta = wanted("beta");
+    EXPECT_EQ(link_dll_function(wanted("alpha")), 1);
+    EXPECT_EQ(one->loaded * 10 + two->loaded, 10);
+    Captured c = capture([&] { EXPECT_EQ(link_dll_function(beta), 1); });
+    EXPECT_EQ(beta->dll, two);
+    EXPECT_EQ(beta->origin, two->name);
+    EXPECT_EQ(args(beta), Names{"x"});
+    EXPECT_EQ(zel.warnings, 1); // alpha again, and the first one is listed
+    EXPECT_TRUE(found(c.err, "Taken from DLL '" + one->name + "'"));
+    EXPECT_EQ(fn("alpha")->dll, one);
+    EXPECT_EQ(load_next_dll(), nullptr);
+    EXPECT_EQ(link_dll_function(wanted("gamma")), 0);
+    EXPECT_EQ(link_dll_function(wanted("own", 1)), 0);
+}
+
+TEST_F(DllLoadTest, SourceDefinitionWinsAndDeclarationsAreChecked) {
+    Symbol *src = wanted("fromsrc", 1);
+    src->origin = "main.src";
+    src->line = 12;
+    Symbol *decl = wanted("declared"); // declared only, with a long argument
+    const int32_t nodims[4] = {};
+    create_function_arg(zel.hdr, decl, "d", nullptr, LONG, "", 0, 0, nodims);
+    DllEntry *e = dll("osrc", {proto("fromsrc"), proto("declared", STRING)});
+    Captured c = capture([] { load_next_dll(); });
+    EXPECT_TRUE(found(c.err, "Function 'fromsrc' in DLL '" + e->name +
+                                 "' ignored. Taken from main.src(12)"));
+    EXPECT_EQ(src->ref_to_dll * 10 + decl->ref_to_dll, 1);
+    EXPECT_EQ(args(decl), Names{"x"});
+    EXPECT_EQ(zel.errors, 1); // the declared long argument is a string in the DLL
+    EXPECT_TRUE(found(c.err, "does not match its prototype"));
+}
+
+TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
+    DllEntry *bad = dll("obad", {proto("f")}, true);
+    Captured c = capture([&] { EXPECT_EQ(load_next_dll(), bad); });
+    EXPECT_EQ(bad->loaded, 1);
+    EXPECT_EQ(fn("f"), nullptr);
+    EXPECT_TRUE(found(c.err, "DLL '" + bad->name + "' not in proper format."));
+
+    add_dll_list((dir.path() + "/omissing").c_str());
+    c = capture([] { load_next_dll(); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_TRUE(found(c.err, "Can't open DLL '" + dir.path() + "/omissing' for reading"));
+}
+
+// ---------------------------------------------------------------------------
+// The DLL blocks as the built tool prints them.
 
 objw::ProtoArg arg(std::string name, uint32_t flags, std::string domain = {},
                    std::vector<uint32_t> dims = {}, uint16_t whereused = 0) {
@@ -47,7 +222,8 @@ objw::Prototype proto(std::string name, uint16_t funnr, uint32_t flags,
 // variable argument lists with and without argument records, reference
 // arguments with dimensions, a where-used number, arguments and results
 // typed by domains (one of them unknown to the dictionary), booleans, a
-// function without result type. It calls one function of another DLL.
+// function without result type. It calls one function of another DLL. One
+// description names a function number outside the table: it is skipped.
 objw::ObjSpec library(int relno, int32_t revision) {
     objw::ObjSpec s;
     s.kind = objw::Kind::Dll;
@@ -73,7 +249,10 @@ objw::ObjSpec library(int relno, int32_t revision) {
                    {"anyv"}, {"opt2"},   {"none"},
                    {"Zed"},  {"helper"}, {"basefn", FUNCTION | EXTERN, 1}};
     s.usage = "Library of test functions.\nSecond line.";
-    s.function_descriptions = {{0, "Formats a code."}, {2, "Logs a line."}, {1, "Sums values."}};
+    s.function_descriptions = {{0, "Formats a code."},
+                               {99, "Outside the table."},
+                               {2, "Logs a line."},
+                               {1, "Sums values."}};
     return s;
 }
 
@@ -93,86 +272,23 @@ objw::FunctionEntry from_dll(std::string name, uint32_t number) {
     return {std::move(name), FUNCTION | EXTERN, number};
 }
 
-// The part of a report from the banner of `first` up to the empty line in
-// front of the banner of `end`.
-std::string blocks(const std::string &out, const std::string &first, const std::string &end) {
-    const std::string lead = "\n" + std::string(27, '-');
-    size_t from = out.find(lead + first);
-    size_t to = out.find(lead + end);
-    if (from == std::string::npos || to == std::string::npos || to < from)
-        return "<no " + first + " ... " + end + " in the report>";
-    return out.substr(from, to - from);
+std::string replaced(std::string s, const std::string &from, const std::string &to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+    return s;
 }
 
-class DllReport : public testing::Test {
-  protected:
-    std::string write(const objw::ObjSpec &spec, const std::string &name) {
-        std::string path = dir.path() + "/" + name;
-        objw::write_object_file(spec, path);
-        return path;
-    }
-    // Runs the tool; a run that fails or complains yields a marker text.
-    std::string report(const std::string &options, const std::string &path) {
-        std::vector<std::string> args{"-m"};
-        if (!options.empty()) args.push_back(options);
-        args.push_back(path);
-        RunResult r = run_zel_info(args, {std::string("KTE=") + SAMPLE_KTE});
-        if (r.status != 0 || !r.err.empty())
-            return "<status " + std::to_string(r.status) + ": " + r.err + ">" + r.out;
-        return r.out;
-    }
-
-    TempDir dir;
-};
-
-constexpr std::string_view USAGE = R"(
+const std::string USAGE = text(R"(
 ---------------------------DLL USAGE DESCRIPTION------------------------
 Library of test functions.
 Second line.
-)";
+)");
 
-// Sorted by name as unsigned bytes ("Zed" first). Positions above the
-// required count are bracketed; "width" carries OPTIONAL_ARG as well, whose
-// brackets belong to its type text.
-constexpr std::string_view PROTOTYPES_72 = R"(
----------------------------DLL PROTOTYPES-------------------------------
-function boolean Zed(
-\t boolean on )
-
-function long anyv(
-\t ... )
-
-function domain xxname fmt(
-\t domain xxcode code,
-\t [ [ long ] width ] )
-
-function long logv(
-\t const string fmt,
-\t ... )
-
-function none(
-\t )
-
-function long opt2(
-\t [ domain xxcount a ],
-\t [ double b ] )
-
-function double sum(
-\t double values(10),
-\t ref long count whereused 2,
-\t ref long grid(,) )
-
-)";
-
-TEST_F(DllReport, UsageAndPrototypesOfARelease72Dll) {
-    const std::string path = write(library(72, 7), "olib");
-    EXPECT_EQ(report("-e", path), text(PROTOTYPES_72));
-    EXPECT_EQ(report("-u", path), text(USAGE));
-    EXPECT_EQ(report("-eu", path), text(R"(
----------------------------DLL USAGE DESCRIPTION------------------------
-Library of test functions.
-Second line.
-
+// Sorted by name as unsigned bytes ("Zed" first), each followed by its
+// description, if any. Positions above the required count are bracketed;
+// "width" carries OPTIONAL_ARG as well, whose brackets belong to its type
+// text.
+const std::string PROTOTYPES = text(R"(
 ---------------------------DLL PROTOTYPES-------------------------------
 function boolean Zed(
 \t boolean on )
@@ -203,43 +319,89 @@ function double sum(
 \t ref long grid(,) )
 
 Sums values.
-)"));
+)");
+
+// -e alone shows no descriptions.
+std::string without_descriptions(std::string s) {
+    for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
+        s = replaced(s, d, "");
+    return s;
 }
 
 // Release 61 keeps the booleans of a symbol in flag bits 16, 17, 24 and 25:
 // neither BOOLEAN nor OPTIONAL_ARG reaches the type texts.
-TEST_F(DllReport, Release61PrototypesLoseTheBooleanBits) {
-    const std::string path = write(library(61, 7), "olib");
-    EXPECT_EQ(report("-e", path), text(R"(
----------------------------DLL PROTOTYPES-------------------------------
-function long Zed(
-\t long on )
+std::string as_release_61(const std::string &s) {
+    return replaced(replaced(s, "boolean Zed(\n\t boolean on", "long Zed(\n\t long on"),
+                    "[ [ long ] width ]", "[ long width ]");
+}
 
-function long anyv(
-\t ... )
+// -ds of the library, and the same blocks in the full report. The hint line
+// in the DLL HINTS block: "function ", the name padded to 25 columns, a blank.
+const std::string LIBRARY_DS = text(R"(
+---------------------------USED DLL'S-----------------------------------
+Used DLL\t= oxxbase
 
-function domain xxname fmt(
-\t domain xxcode code,
-\t [ long width ] )
+---------------------------SYMBOL TABLE---------------------------------
 
-function long logv(
-\t const string fmt,
-\t ... )
+---------------------------FUNCTION TABLE-------------------------------
+0   fmt
+1   sum
+2   logv
+3   anyv
+4   opt2
+5   none
+6   Zed
+7   helper
+8   basefn\t(Hint: Located in DLL: oxxbase)
+)");
 
-function none(
-\t )
+class DllReport : public testing::Test {
+  protected:
+    std::string write(const objw::ObjSpec &spec, const std::string &name) {
+        std::string path = dir.path() + "/" + name;
+        objw::write_object_file(spec, path);
+        return path;
+    }
+    // Runs the tool; a run that fails or complains yields a marker text.
+    static std::string report(const std::string &options, const std::string &path) {
+        RunResult r = run_object(path, options.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{options});
+        if (r.status != 0 || !r.err.empty())
+            return "<status " + std::to_string(r.status) + ": " + r.err + ">" + r.out;
+        return r.out;
+    }
 
-function long opt2(
-\t [ domain xxcount a ],
-\t [ double b ] )
+    TempDir dir;
+};
 
-function double sum(
-\t double values(10),
-\t ref long count whereused 2,
-\t ref long grid(,) )
+TEST_F(DllReport, LibraryOfRelease72) {
+    const std::string path = write(library(72, 7), "olib");
+    EXPECT_EQ(report("-e", path), without_descriptions(PROTOTYPES));
+    EXPECT_EQ(report("-u", path), USAGE);
+    EXPECT_EQ(report("-eu", path), USAGE + PROTOTYPES);
+    EXPECT_EQ(report("-d", path), text(R"(
+---------------------------USED DLL'S-----------------------------------
+Used DLL\t= oxxbase
 
+---------------------------DLL HINTS------------------------------------
+function basefn                    (Hint: Located in DLL: oxxbase)
 )"));
-    EXPECT_EQ(report("-u", path), text(USAGE));
+    EXPECT_EQ(report("-ds", path), LIBRARY_DS);
+    // Everything: the DLL blocks in their order, no DLL HINTS.
+    EXPECT_EQ(blocks(report("-a", path), "DLL USAGE", "COMPNR CHECKS"),
+              USAGE + PROTOTYPES + LIBRARY_DS);
+}
+
+// Release 61 stores no name for a function of its own that it does not
+// export; revision 0 stores no where-used numbers.
+TEST_F(DllReport, LibraryOfRelease61) {
+    std::string path = write(library(61, 7), "olib");
+    EXPECT_EQ(report("-e", path), as_release_61(without_descriptions(PROTOTYPES)));
+    EXPECT_EQ(report("-u", path), USAGE);
+    path = write(library(61, 0), "olib61");
+    EXPECT_EQ(blocks(report("", path), "DLL USAGE", "COMPNR CHECKS"),
+              USAGE + replaced(as_release_61(PROTOTYPES), " whereused 2", "") +
+                  replaced(LIBRARY_DS, "7   helper", "7   <7>"));
 }
 
 TEST_F(DllReport, WhereUsedNumbersOnlyWithARevision) {
@@ -249,24 +411,21 @@ TEST_F(DllReport, WhereUsedNumbersOnlyWithARevision) {
                              {arg("table", STRING | WHERE_USED, {}, {}, 2),
                               arg("field", STRING | CONST_ARG | WHERE_USED, {}, {}, 3)})};
     spec.functions = {{"lookup"}};
-    for (int relno : {61, 72}) {
-        spec.relno = relno;
-        spec.obj_revision = 7;
-        EXPECT_EQ(report("-e", write(spec, "ow7")), text(R"(
+    const std::string with_numbers = text(R"(
 ---------------------------DLL PROTOTYPES-------------------------------
 function long lookup(
 \t string table whereused 2,
 \t const string field whereused 3 )
 
-)")) << relno;
+)");
+    for (int relno : {61, 72}) {
+        spec.relno = relno;
+        spec.obj_revision = 7;
+        EXPECT_EQ(report("-e", write(spec, "ow7")), with_numbers) << relno;
         spec.obj_revision = 0;
-        EXPECT_EQ(report("-e", write(spec, "ow0")), text(R"(
----------------------------DLL PROTOTYPES-------------------------------
-function long lookup(
-\t string table,
-\t const string field )
-
-)")) << relno;
+        EXPECT_EQ(report("-e", write(spec, "ow0")),
+                  replaced(replaced(with_numbers, " whereused 2", ""), " whereused 3", ""))
+            << relno;
     }
     // An object that ends with its idents section has no descriptions: -u
     // has nothing to show, even with a usage text in the writer's spec.
@@ -305,7 +464,7 @@ First one.
             proto("after", 2, LONG, {arg("x", LONG)}),
         };
         const std::string path = write(spec, "odup");
-        RunResult r = run_zel_info({"-m", "-eu", path}, {std::string("KTE=") + SAMPLE_KTE});
+        RunResult r = run_object(path, {"-eu"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, want) << relno;
         EXPECT_EQ(r.err, relno == 72 ? ""
@@ -314,196 +473,60 @@ First one.
     }
 }
 
-// The hint line: "function ", the name padded to 25 columns, a blank.
-TEST_F(DllReport, UsedDllsAndHintsOfADll) {
-    const std::string path = write(library(72, 7), "olib");
-    EXPECT_EQ(report("-d", path), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxbase
-
----------------------------DLL HINTS------------------------------------
-function basefn                    (Hint: Located in DLL: oxxbase)
-)"));
-    EXPECT_EQ(report("-ds", path), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxbase
-
----------------------------SYMBOL TABLE---------------------------------
-
----------------------------FUNCTION TABLE-------------------------------
-0   fmt
-1   sum
-2   logv
-3   anyv
-4   opt2
-5   none
-6   Zed
-7   helper
-8   basefn\t(Hint: Located in DLL: oxxbase)
-)"));
-}
-
-// Everything: the DLL blocks in their order, descriptions with the
-// prototypes, no DLL HINTS, the hints in the FUNCTION TABLE. Release 61
-// stores no name for a function of its own that it does not export.
-TEST_F(DllReport, FullReportOfDllsOfBothReleases) {
-    EXPECT_EQ(blocks(report("-a", write(library(72, 7), "olib")), "DLL USAGE", "COMPNR CHECKS"),
-              text(R"(
----------------------------DLL USAGE DESCRIPTION------------------------
-Library of test functions.
-Second line.
-
----------------------------DLL PROTOTYPES-------------------------------
-function boolean Zed(
-\t boolean on )
-
-function long anyv(
-\t ... )
-
-function domain xxname fmt(
-\t domain xxcode code,
-\t [ [ long ] width ] )
-
-Formats a code.
-function long logv(
-\t const string fmt,
-\t ... )
-
-Logs a line.
-function none(
-\t )
-
-function long opt2(
-\t [ domain xxcount a ],
-\t [ double b ] )
-
-function double sum(
-\t double values(10),
-\t ref long count whereused 2,
-\t ref long grid(,) )
-
-Sums values.
-
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxbase
-
----------------------------SYMBOL TABLE---------------------------------
-
----------------------------FUNCTION TABLE-------------------------------
-0   fmt
-1   sum
-2   logv
-3   anyv
-4   opt2
-5   none
-6   Zed
-7   helper
-8   basefn\t(Hint: Located in DLL: oxxbase)
-)"));
-    EXPECT_EQ(blocks(report("", write(library(61, 0), "olib61")), "USED DLL'S", "COMPNR CHECKS"),
-              text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxbase
-
----------------------------SYMBOL TABLE---------------------------------
-
----------------------------FUNCTION TABLE-------------------------------
-0   fmt
-1   sum
-2   logv
-3   anyv
-4   opt2
-5   none
-6   Zed
-7   <7>
-8   basefn\t(Hint: Located in DLL: oxxbase)
-)"));
-}
-
 // olib1 given twice: olib3 is DLL number 3. A function with DLL number 0
-// gets no hint.
-TEST_F(DllReport, ProgramOfRelease72) {
-    const std::string path = write(program(72, {"olib1", "olib2", "olib1", "olib3"},
-                                           {{"main"},
-                                            from_dll("f_one", 1),
-                                            from_dll("f_three", 3),
-                                            from_dll("f_zero", 0),
-                                            from_dll("f_two", 2)}),
-                                   "oprog");
-    EXPECT_EQ(report("-d", path), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= olib1
-Used DLL\t= olib2
-Used DLL\t= olib3
-
----------------------------DLL HINTS------------------------------------
-function f_one                     (Hint: Located in DLL: olib1)
+// gets no hint. Release 61 stores the names of DLL functions (flags 0x208
+// hold EXTERN) but not those of the program's own functions. No prototypes,
+// no descriptions: -eu prints nothing.
+TEST_F(DllReport, ProgramsOfBothReleases) {
+    const struct {
+        objw::ObjSpec spec;
+        std::string used, hints, functions;
+    } cases[] = {
+        {program(72, {"olib1", "olib2", "olib1", "olib3"},
+                 {{"main"},
+                  from_dll("f_one", 1),
+                  from_dll("f_three", 3),
+                  from_dll("f_zero", 0),
+                  from_dll("f_two", 2)}),
+         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\nUsed DLL\\t= olib3\n",
+         R"(function f_one                     (Hint: Located in DLL: olib1)
 function f_three                   (Hint: Located in DLL: olib3)
 function f_two                     (Hint: Located in DLL: olib2)
-)"));
-    const std::string with_symbols = text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= olib1
-Used DLL\t= olib2
-Used DLL\t= olib3
-
----------------------------SYMBOL TABLE---------------------------------
-
----------------------------FUNCTION TABLE-------------------------------
-0   main
+)",
+         R"(0   main
 1   f_one\t(Hint: Located in DLL: olib1)
 2   f_three\t(Hint: Located in DLL: olib3)
 3   f_zero
 4   f_two\t(Hint: Located in DLL: olib2)
-)");
-    EXPECT_EQ(report("-ds", path), with_symbols);
-    EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
-    EXPECT_EQ(report("-eu", path), ""); // no prototypes, no descriptions
-}
-
-// Release 61 stores the names of DLL functions (flags 0x208 hold EXTERN)
-// but not those of the program's own functions.
-TEST_F(DllReport, ProgramOfRelease61) {
-    const std::string path =
-        write(program(61, {"olib1", "olib2"},
-                      {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}}),
-              "oprog61");
-    EXPECT_EQ(report("-d", path), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= olib1
-Used DLL\t= olib2
-
----------------------------DLL HINTS------------------------------------
-function g_two                     (Hint: Located in DLL: olib2)
-)"));
-    const std::string with_symbols = text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= olib1
-Used DLL\t= olib2
-
----------------------------SYMBOL TABLE---------------------------------
-
----------------------------FUNCTION TABLE-------------------------------
-0   <0>
+)"},
+        {program(61, {"olib1", "olib2"},
+                 {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}}),
+         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\n",
+         "function g_two                     (Hint: Located in DLL: olib2)\n",
+         R"(0   <0>
 1   g_two\t(Hint: Located in DLL: olib2)
 2   g_zero
 3   <3>
-)");
-    EXPECT_EQ(report("-ds", path), with_symbols);
-    EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
-    EXPECT_EQ(report("-eu", path), "");
+)"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.spec.relno);
+        const std::string path = write(c.spec, "oprog");
+        const std::string used = "\n" + banner("USED DLL'S") + "\n" + text(c.used);
+        EXPECT_EQ(report("-d", path), used + "\n" + banner("DLL HINTS") + "\n" + c.hints);
+        const std::string with_symbols = used + "\n" + banner("SYMBOL TABLE") + "\n\n" +
+                                         banner("FUNCTION TABLE") + "\n" + text(c.functions);
+        EXPECT_EQ(report("-ds", path), with_symbols);
+        EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
+        EXPECT_EQ(report("-eu", path), "");
+    }
 }
 
 // The DLL HINTS heading stands even when no function has a DLL; an object
 // without used DLLs prints neither block.
 TEST_F(DllReport, HintsHeadingWithoutHintsAndNoUsedDlls) {
     EXPECT_EQ(report("-d", write(program(72, {"olib1"}, {from_dll("f_zero", 0)}), "ozero")),
-              text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= olib1
-
----------------------------DLL HINTS------------------------------------
-)"));
+              "\n" + banner("USED DLL'S") + "\nUsed DLL\t= olib1\n\n" + banner("DLL HINTS") + "\n");
     EXPECT_EQ(report("-d", write(program(61, {}, {{"main"}}), "onone")), "");
 }
 

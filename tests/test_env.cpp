@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,25 +16,13 @@
 
 namespace {
 
-const char *const installation_vars[] = {
-    "KTE",
-    "KTE_LL",
-    "KTE_TMP",
-    "KTE_REM",
-    "PACKAGE_COMB",
-    "KTE_COMPNR",
-    "DYN_PATH_ELEMS",
-    "KTE_USER",
-    "KTE_LEGACY_MODE",
-    "A",
-    "C",
-    "D",
-    "E",
-    "LONG",
-    "GETCWD",
-    "KMASK",
-    "USE_KMASK_AS_ABSOLUTE",
-};
+void unset_installation_variables() {
+    std::istringstream names("KTE KTE_LL KTE_TMP KTE_REM PACKAGE_COMB KTE_COMPNR DYN_PATH_ELEMS "
+                             "KTE_USER KTE_LEGACY_MODE A C D E LONG GETCWD KMASK "
+                             "USE_KMASK_AS_ABSOLUTE");
+    for (std::string name; names >> name;)
+        unsetenv(name.c_str());
+}
 
 // Every test runs in an empty directory with none of the installation
 // variables set and nothing remembered from an earlier test.
@@ -46,15 +35,13 @@ class Env : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(getcwd(saved_cwd, sizeof saved_cwd), nullptr);
         ASSERT_EQ(chdir(work.path().c_str()), 0);
-        for (const char *name : installation_vars)
-            unsetenv(name);
+        unset_installation_variables();
         home = work.path() + "/kte";
         al_env_reset();
     }
     void TearDown() override {
         ASSERT_EQ(chdir(saved_cwd), 0);
-        for (const char *name : installation_vars)
-            unsetenv(name);
+        unset_installation_variables();
         al_env_reset();
     }
     // An installation of release 6.2 with the given definition tables.

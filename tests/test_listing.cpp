@@ -2,41 +2,31 @@
 // made by the object writer and the assembler: every opcode and operand
 // format, calls and branches both ways, the switch table kinds, source lines
 // in the extended line form, wide positions, and invalid code that ends the
-// run after what was listed before it.
+// run after what was listed before it. In-process: instruction lengths, the
+// instruction table, and the buffering of the listing stream.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "al_strm.h"
 #include "assembler.h"
+#include "capture.h"
 #include "objrun.h"
 #include "zel.h"
 #include "zel_asm.h"
+#include "zel_error.h"
+#include "zel_symtab.h"
 
 namespace {
 
-using objrun::TestObject;
-
-// Expected texts are raw strings in which the two characters \t stand for a
-// tab. Lines of instructions without operands end in the blanks that pad the
-// mnemonic to eight columns; they are part of the text.
-std::string text(std::string_view raw) {
-    std::string out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw.compare(i, 2, "\\t") == 0) {
-            out += '\t';
-            ++i;
-        } else {
-            out += raw[i];
-        }
-    }
-    return out;
-}
+using namespace objrun;
 
 // What `-i` prints in front of the listing: the banner after an empty line.
 const std::string LISTING_HEAD = "\n" + objrun::banner("ASSEMBLER CODE") + "\n";
@@ -624,35 +614,44 @@ function main:
 )"));
 }
 
-// Positions come from the function table: a frame or call target at a
-// position that no function has is shown as the position in brackets. An
-// object without code lists nothing under the banner.
-TEST(Listing, PositionsThatNoFunctionHasAndEmptyCode) {
+// Code that is odd but valid. Positions come from the function table: a
+// frame or call target at a position that no function has is shown as the
+// position in brackets. A line text with the marker byte but no Base64
+// behind it is a plain file name. A SUB_LINK whose stored length (40)
+// disagrees with its counts: the listing goes on behind the bytes it has
+// read. An object without code lists nothing under the banner.
+TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
-    s.functions = {{"main"}, {"other", FUNCTION, 99}}; // other's frame is at 21
+    s.functions = {{"main"}, {"other", FUNCTION, 99}}; // other's frame is at 27
+    s.strings = {"\x02!!!!!!!"};
     s.code = assemble(R"(
 main:     .function 0            ; 0
           F_JSR_0 other          ; 7
-          RET                    ; 10
-          .link                  ; 11
-other:    .function 1            ; 21
-          RET                    ; 28
-          .link                  ; 29
+          LINE 9 0               ; 10
+          RET                    ; 16
+          .link                  ; 17
+other:    .function 1            ; 27
+          RET                    ; 34
+          .link length 40        ; 35
+          NOP                    ; 45
 )");
     RunResult r = list(s);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, LISTING_HEAD + text(R"(
 function main:
-    0\tSUB_TEXT   size(11) funnr <0>
-    7\tF_JSR_0    [21]
-   10\tRET     
-   11\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
+    0\tSUB_TEXT   size(17) funnr <0>
+    7\tF_JSR_0    [27]
+   10\tLINE       9   )") +
+                         "\x02!!!!!!!" + text(R"(
+   16\tRET     
+   17\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
 
-function [21]:
-   21\tSUB_TEXT   size(8) funnr <1>
-   28\tRET     
-   29\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
+function [27]:
+   27\tSUB_TEXT   size(8) funnr <1>
+   34\tRET     
+   35\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
+   45\tNOP     
 )"));
 
     s.functions = {};
@@ -707,6 +706,9 @@ TEST(Listing, InvalidCodeEndsTheRunAfterTheLinesBeforeIt) {
         {"CAT_N\nNOP", "   25\tCAT_N   ", "ERROR IN OBJECT CODE"},
         {".byte 124 0", "", "ERROR IN OBJECT CODE"},
         {".byte 255", "", "ERROR IN OBJECT CODE"},
+        // A switch field kind code that has no width; entries of no bytes.
+        {".byte 120 20 0 0 0 0 0 0", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
+        {".byte 120 1 10 -1 -1 -1 -1 7 0 7 0 7 0 0 0", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
         // Operands that name nothing.
         {"PUSH 2", "   25\tPUSH    ", "Symbol number '2' not found."},
         {"XY_MOV_B 1 7", "   25\tXY_MOV_B   name", "Symbol number '7' not found."},
@@ -801,6 +803,139 @@ TEST(SampleInstallation, EveryObjectLoadsAndTogetherTheyShowEverything) {
           "\t\t   (static)  ", "\t\t   (extern)  ", "\t\t   (global)  ", "\tJump    -> addr\n",
           "\tSearch  -> addr\n\t---------------\n\t0 ", "\t        -> ", "\tDefault:   0\n"})
         EXPECT_NE(all.find(line), std::string::npos) << line;
+}
+
+// ---------------------------------------------------------------------------
+// In-process: instruction lengths, the instruction table, and the listing
+// stream.
+
+class ListingInProcess : public testing::Test {
+  protected:
+    void SetUp() override {
+        init_zel_struct();
+        create_keytab();
+        init_keytab();
+        zel.info = INFO_ALL;
+        Symbol *v = addsymbol(nullptr, "v", 0, TOK_VARIABLE, 0, 0, 0, 0);
+        zel.symnr.push_back(v);
+        add_symbol_list(v);
+        Symbol *f = addsymbol(nullptr, "f", FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
+        zel.funnr.push_back(f);
+        add_fun_list(f);
+        add_glob_fun_list(addsymbol(nullptr, "g", FUNCTION, TOK_FUNCTION, 0, 0, 0, 0));
+        add_dbl_list(constant("1.5", TOK_DOUBLE));
+        add_str_list(constant("t", TOK_STRING));
+    }
+    struct Result {
+        std::string out;
+        bool stopped = false;
+        bool pending = false; // text left unwritten in the stream when the run stopped
+        long writes = 0;
+    };
+    // Lists `code` on a memory stream; a fatal error is caught and recorded.
+    static Result list_in_process(const std::vector<uint8_t> &code) {
+        zel.code = code;
+        Result r;
+        STREAM *s = smemopen(nullptr, 0, "w");
+        r.stopped = capture([&] {
+                        try {
+                            write_assembler(s);
+                        } catch (const StopRun &) {
+                            r.pending = (sflags(s) & STRM_WDATA) != 0;
+                            throw;
+                        }
+                    }).stopped;
+        r.out.assign(smem_data(s).begin(), smem_data(s).end());
+        r.writes = sstats(s).writes;
+        sclose(s);
+        return r;
+    }
+};
+
+// Every fixed-size instruction is consumed by the listing exactly as far as
+// its table size says, and `sizeof_instruction` agrees.
+TEST_F(ListingInProcess, ListingConsumesTheTableSize) {
+    STREAM *s = smemopen(nullptr, 0, "w");
+    for (int opcode = 0; opcode < OPCODE_COUNT; ++opcode) {
+        if (opcode == op::SUB_LINK || opcode == op::SWITCH_T || opcode == op::CAT_N) continue;
+        long size = itab[opcode].size;
+        zel.code.assign(size > 0 ? size_t(size) : 1, 0);
+        zel.code[0] = uint8_t(opcode);
+        EXPECT_EQ(sizeof_instruction(zel.code.data(), zel.code.size()), size) << opcode;
+        EXPECT_EQ(print_instruction(zel.code.data(), s), size > 0 ? size : 1) << opcode;
+        if (size > 1) {
+            EXPECT_EQ(sizeof_instruction(zel.code.data(), size_t(size) - 1), -1) << opcode;
+        }
+    }
+    sclose(s);
+}
+
+TEST(InstructionLength, VariableInstructions) {
+    std::vector<uint8_t> link = assemble(".link args 1 2 length 40");
+    ASSERT_EQ(link.size(), 14u);
+    link.resize(40);
+    EXPECT_EQ(sizeof_instruction(link.data(), 40), 40); // the stored length
+    EXPECT_EQ(sizeof_instruction(link.data(), 39), -1);
+    EXPECT_EQ(sizeof_instruction(link.data(), 4), -1);
+
+    std::vector<uint8_t> table = assemble("a: NOP\n.switch\ncase 1000 a\ncase 2 -\n.endswitch");
+    EXPECT_EQ(sizeof_instruction(table.data() + 1, table.size() - 1), long(table.size() - 1));
+    EXPECT_EQ(sizeof_instruction(table.data() + 1, table.size() - 2), -1);
+    // A count field of a code the compiler never writes: no entries.
+    const uint8_t no_count[] = {op::SWITCH_T, 1, 9, 0, 0, 3, 7, 0, 7, 0, 7, 0, 7, 7, 9, 9};
+    EXPECT_EQ(sizeof_instruction(no_count, sizeof no_count), 14);
+
+    const uint8_t others[] = {op::CAT_N, op::LAST, 200};
+    EXPECT_EQ(sizeof_instruction(others, 1), 0);
+    EXPECT_EQ(sizeof_instruction(others + 1, 1), 0);
+    EXPECT_EQ(sizeof_instruction(others + 2, 1), 0);
+    EXPECT_EQ(sizeof_instruction(others, 0), -1);
+}
+
+// Each conditional branch has a forward and a backward short form that
+// point at each other, and an inverse that points back.
+TEST(InstructionTable, BranchFormsPointAtTheirTwins) {
+    for (int opcode = op::TBGT; opcode <= op::BRA; ++opcode) {
+        uint8_t fwd = itab[opcode].shortop;
+        ASSERT_EQ(itab[fwd].format, 4) << itab[opcode].mnemonic;
+        EXPECT_STREQ(itab[fwd].mnemonic + 2, itab[opcode].mnemonic);
+        uint8_t back = itab[fwd].shortop;
+        EXPECT_EQ(itab[back].format, 5);
+        EXPECT_EQ(itab[back].shortop, fwd);
+        if (uint8_t inverse = itab[opcode].paired) {
+            EXPECT_EQ(itab[inverse].paired, opcode);
+        }
+    }
+}
+
+TEST_F(ListingInProcess, LongListingIsWrittenInLargeBlocks) {
+    std::string source;
+    for (int i = 0; i < 20000; ++i)
+        source += "PUSH 0\nXY_MOVE 0 0\nPUSHS 0\n";
+    Result r = list_in_process(assemble(source));
+    EXPECT_FALSE(r.stopped);
+    ASSERT_GT(r.out.size(), 1000000u);
+    EXPECT_LT(r.writes, long(r.out.size() / 4096) + 10);
+    const std::string last = "219997\tPUSHS      \"t\"\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+}
+
+// Damaged code either lists to its end or stops with a message after
+// writing out what it listed; it never makes the listing read outside the
+// code.
+TEST_F(ListingInProcess, RandomCodeNeverReadsPastTheBuffer) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> code(1 + rng() % 24);
+        for (uint8_t &b : code)
+            b = uint8_t(rng() % 3 ? rng() % 8 : rng() % OPCODE_COUNT);
+        code[0] = uint8_t(rng() % OPCODE_COUNT);
+        Result r = list_in_process(code);
+        EXPECT_TRUE(r.stopped ? !r.pending : r.out.back() == '\n') << r.out;
+    }
+    zel.code = {op::NOP};
+    write_assembler(nullptr); // no stream: nothing
+    EXPECT_EQ(list_in_process({}).out, "");
 }
 
 } // namespace

@@ -1,5 +1,7 @@
-// Object encoding primitives, the running checksum, the release-61 flag codes
-// and the file-name checksum.
+// Object encoding: the read and write primitives with the running checksum,
+// the release-61 flag codes, the file-name checksum, and the header's TIV
+// block and expected checksum. Rejected headers are tested end to end
+// (test_damaged).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +11,7 @@
 
 #include "al_strm.h"
 #include "capture.h"
+#include "objwriter.h"
 #include "zel.h"
 #include "zel_obj.h"
 
@@ -53,29 +56,19 @@ class Primitives : public ::testing::Test {
     void SetUp() override { Rtot_bytes = 0; }
 };
 
+// Missing bytes read as 0xFF and count in the sum, which wraps at 2^32.
 TEST_F(Primitives, ReadsBigEndianAndSumsEveryByte) {
-    auto s = reader({0x00, 0x00, 0x01, 0x02, 0xAB, 0xCD, 0x7F});
+    auto s = reader({0x00, 0x00, 0x01, 0x02, 0xAB, 0xCD, 0x7F, 0x12});
     EXPECT_EQ(read_obj_long(s.get()), 258u);
     EXPECT_EQ(Rtot_bytes, 3u);
     EXPECT_EQ(read_obj_short(s.get()), 0xABCDu);
     EXPECT_EQ(read_obj_char(s.get()), 0x7Fu);
     EXPECT_EQ(Rtot_bytes, 3u + 0xAB + 0xCD + 0x7F);
-}
-
-TEST_F(Primitives, MissingBytesReadAsFF) {
-    auto s = reader({0x12});
+    Rtot_bytes = 0xFFFFFFFFu;
     EXPECT_EQ(read_obj_long(s.get()), 0x12FFFFFFu);
     EXPECT_EQ(read_obj_short(s.get()), 0xFFFFu);
-    EXPECT_EQ(Rtot_bytes, 0x12u + 5 * 255);
+    EXPECT_EQ(Rtot_bytes, 0x12u + 5 * 255 - 1);
 }
-
-TEST_F(Primitives, ChecksumWrapsModulo2To32) {
-    Rtot_bytes = 0xFFFFFFFFu;
-    auto s = reader({0x02});
-    read_obj_char(s.get());
-    EXPECT_EQ(Rtot_bytes, 1u);
-}
-
 TEST_F(Primitives, ReadString) {
     auto s = reader({'A', 'B', 0, 0, 'C', 'D', 'E', 'F', 0, 'G'});
     char buf[8];
@@ -149,70 +142,158 @@ TEST(FlagTable, CodeIsTheFirstIndexOfAWord) {
     EXPECT_EQ(duplicates, 32);
 }
 
-class FlagWriting : public ::testing::Test {
-  protected:
-    void TearDown() override { zel.hdr.relno = 0; }
-};
-
-TEST_F(FlagWriting, Release72WritesTheWord) {
-    zel.hdr.relno = 72;
-    auto s = writer();
-    EXPECT_EQ(write_obj_flag(s.get(), 0x10814), 1 + 8 + 0x14);
-    EXPECT_EQ(smem_data(s.get()), (std::vector<uint8_t>{0, 1, 8, 0x14}));
+TEST(FlagWriting, WordInRelease72CodeInRelease61NothingOtherwise) {
+    const struct {
+        int relno;
+        uint32_t flags;
+        int result;
+        std::vector<uint8_t> bytes;
+        std::string err = "";
+    } cases[] = {
+        {72, 0x10814, 1 + 8 + 0x14, {0, 1, 8, 0x14}},
+        {61, 0x34, 71, {71}},
+        {61, 0x40009, 237, {237}},
+        {61, 0x10000003, -1, {}, "flag 02000000003\n"},
+        {70, 0x1, -1, {}},
+    };
+    for (const auto &c : cases) {
+        zel.hdr.relno = c.relno;
+        auto s = writer();
+        Captured cap = capture([&] { EXPECT_EQ(write_obj_flag(s.get(), c.flags), c.result); });
+        EXPECT_EQ(cap.err, c.err);
+        EXPECT_EQ(smem_data(s.get()), c.bytes) << c.relno << " " << c.flags;
+    }
+    zel.hdr.relno = 0;
 }
 
-TEST_F(FlagWriting, Release61WritesTheCode) {
-    zel.hdr.relno = 61;
-    auto s = writer();
-    EXPECT_EQ(write_obj_flag(s.get(), 0x34), 71);
-    EXPECT_EQ(write_obj_flag(s.get(), 0x40009), 237);
-    EXPECT_EQ(smem_data(s.get()), (std::vector<uint8_t>{71, 237}));
-}
-
-TEST_F(FlagWriting, Release61WordWithoutCode) {
-    zel.hdr.relno = 61;
-    auto s = writer();
-    Captured c = capture([&] { EXPECT_EQ(write_obj_flag(s.get(), 0x10000003), -1); });
-    EXPECT_EQ(c.err, "flag 02000000003\n");
-    EXPECT_TRUE(smem_data(s.get()).empty());
-}
-
-TEST_F(FlagWriting, OtherReleaseWritesNothing) {
-    zel.hdr.relno = 70;
-    auto s = writer();
-    EXPECT_EQ(write_obj_flag(s.get(), 0x1), -1);
-    EXPECT_TRUE(smem_data(s.get()).empty());
-}
-
-unsigned sum_of(const char *text) {
-    return fsum16(text, std::strlen(text));
-}
-
-TEST(FileNameSum, Fsum16) {
+// The sum of "oxxmod/omodtest" when the file lies in the directory that its
+// name gives (prefix letter and group), else of the file name alone.
+TEST(FileNameSum, ObjectDirectoryCountsWithTheFile) {
+    auto sum_of = [](const char *text) { return fsum16(text, std::strlen(text)); };
     EXPECT_EQ(sum_of("A"), 16705u);
     EXPECT_EQ(sum_of(""), 0u);
-    // The first sum is reduced by 255 once it reaches it.
-    EXPECT_EQ(fsum16("\xff\x01", 2), 257u);
+    EXPECT_EQ(fsum16("\xff\x01", 2), 257u); // the first sum is reduced by 255 once it reaches it
     EXPECT_EQ(sum_of("AB"), unsigned(((65 + 131) % 255) << 8 | 131));
+    const struct {
+        const char *path, *summed;
+    } cases[] = {
+        {"/x/oxxmod/omodtest", "oxxmod/omodtest"},
+        {"oxxmod/omodtest", "oxxmod/omodtest"},
+        {"/k/oxxmai7/omain", "oxxmai7/omain"},
+        {"/x/lib/omodtest", "omodtest"},
+        {"/x/oxxmox/omodtest", "omodtest"},
+        {"/x/pxxmod/omodtest", "omodtest"},
+        {"/x/oxxmodtest1/omodtest", "omodtest"},
+        {"/x/oxxmod/omo", "omo"},
+        {"omodtest", "omodtest"},
+        {"/omodtest", "/omodtest"}, // a "/" in the first position does not count
+        {"/oxxmod/omodtest", "oxxmod/omodtest"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(fname_sum(c.path), sum_of(c.summed)) << c.path;
 }
 
-TEST(FileNameSum, ObjectDirectoryCountsWithTheFile) {
-    EXPECT_EQ(fname_sum("/x/oxxmod/omodtest"), sum_of("oxxmod/omodtest"));
-    EXPECT_EQ(fname_sum("oxxmod/omodtest"), sum_of("oxxmod/omodtest"));
-    EXPECT_EQ(fname_sum("/k/oxxmai7/omain"), sum_of("oxxmai7/omain"));
-    EXPECT_EQ(fname_sum("/x/lib/omodtest"), sum_of("omodtest"));
-    // Directory named otherwise: the file name alone.
-    EXPECT_EQ(fname_sum("/x/oxxmox/omodtest"), sum_of("omodtest"));
-    EXPECT_EQ(fname_sum("/x/pxxmod/omodtest"), sum_of("omodtest"));
-    EXPECT_EQ(fname_sum("/x/oxxmodtest1/omodtest"), sum_of("omodtest"));
-    EXPECT_EQ(fname_sum("/x/oxxmod/omo"), sum_of("omo"));
+const std::string PATH = "/kte/obj/oxxmod/omodtest";
+
+struct Loaded {
+    ObjHeader hdr;
+    std::unique_ptr<STREAM, int (*)(STREAM *)> s{nullptr, &sclose};
+    int result = 0;
+    uint32_t sum = 0; // running checksum after the header
+};
+
+// Builds `spec` for PATH and reads its header back as stored at `path`.
+std::unique_ptr<Loaded> load(const objw::ObjSpec &spec, const std::string &path = PATH) {
+    auto l = std::make_unique<Loaded>();
+    std::vector<uint8_t> image = objw::build_object(spec, PATH);
+    l->s.reset(smemopen(image.data(), image.size(), "r"));
+    Rtot_bytes = 0;
+    l->result = read_header(l->hdr, l->s.get(), "oxxmodtest", path.c_str());
+    l->sum = Rtot_bytes;
+    return l;
 }
 
-TEST(FileNameSum, PathsWithoutADirectory) {
-    EXPECT_EQ(fname_sum("omodtest"), sum_of("omodtest"));
-    // A "/" in the first position does not count.
-    EXPECT_EQ(fname_sum("/omodtest"), sum_of("/omodtest"));
-    EXPECT_EQ(fname_sum("/oxxmod/omodtest"), sum_of("oxxmod/omodtest"));
+uint32_t byte_sum(const std::vector<uint8_t> &b, size_t from, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = from; i < from + n && i < b.size(); ++i)
+        sum += b[i];
+    return sum;
+}
+
+objw::ObjSpec sample_spec() {
+    objw::ObjSpec spec;
+    spec.flags = objflag::DEBUG;
+    spec.obj_revision = 7;
+    spec.startdate = objw::day_number(2023, 5, 17);
+    spec.symbols = {{"a", LONG | EXTERN}, {"s", STRING, {}, 20}};
+    spec.code = objw::function_frame(0);
+    spec.functions = {{"main"}};
+    spec.strings = {"hello"};
+    spec.compnr = {11, -2, 33};
+    return spec;
+}
+
+// The expected checksum equals the running sum over the header and all
+// sections, while neither the TIV block nor the trailing blocks count.
+TEST(ReadHeader, ExpectedChecksumMatchesTheRunningSum) {
+    for (int relno : {61, 72}) {
+        objw::ObjSpec spec = sample_spec();
+        spec.relno = relno;
+        spec.tiv = objw::Tiv{2, 4, 1020};
+        spec.usage = "usage";
+        spec.addinfo_records = {"x"};
+        std::vector<uint8_t> image = objw::build_object(spec, PATH);
+        auto l = load(spec);
+        ASSERT_EQ(l->result, 0);
+        EXPECT_EQ(l->sum, byte_sum(image, 0, HEADER_SIZE)) << relno;
+        for (int i = 0; i < NSECTIONS; ++i) {
+            sseek(l->s.get(), long(l->hdr.start[i]), SEEK_SET);
+            std::vector<uint8_t> buf(l->hdr.size[i]);
+            read_obj_block(buf.data(), buf.size(), l->s.get());
+        }
+        EXPECT_EQ(Rtot_bytes, l->hdr.checksum) << relno;
+    }
+}
+
+TEST(ReadHeader, TivBlock) {
+    objw::ObjSpec spec = sample_spec();
+    spec.relno = 61;
+    spec.tiv = objw::Tiv{2, 4, 1020}; // release 61 has no TIV block
+    auto l = load(spec);
+    EXPECT_EQ(l->hdr.tiv, nullptr);
+
+    spec.relno = 72;
+    l = load(spec);
+    ASSERT_NE(l->hdr.tiv, nullptr);
+    EXPECT_EQ(l->hdr.tiv->type, 2);
+    EXPECT_EQ(l->hdr.tiv->length, 4);
+    EXPECT_EQ(l->hdr.tiv->value, 1020);
+    EXPECT_EQ(l->hdr.obj_revision, 7);
+    EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 12);
+
+    spec.tiv = objw::Tiv{1, 5, 0}; // skipped
+    l = load(spec);
+    EXPECT_EQ(l->result, 0);
+    EXPECT_EQ(l->hdr.tiv, nullptr);
+    EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8 + 5);
+
+    for (int32_t type : {0, -1}) { // nothing more read
+        spec.tiv = objw::Tiv{type, 4, 99};
+        l = load(spec);
+        EXPECT_EQ(l->result, 0);
+        EXPECT_EQ(l->hdr.tiv, nullptr);
+        EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8);
+        EXPECT_EQ(l->sum, load(sample_spec())->sum);
+    }
+
+    // A header read again into the same record drops the old TIV record.
+    spec.tiv = objw::Tiv{2, 4, 1020};
+    l = load(spec);
+    ASSERT_NE(l->hdr.tiv, nullptr);
+    std::vector<uint8_t> image = objw::build_object(sample_spec(), PATH);
+    StreamPtr s = reader(image);
+    EXPECT_EQ(read_header(l->hdr, s.get(), "oxxmodtest", PATH.c_str()), 0);
+    EXPECT_EQ(l->hdr.tiv, nullptr);
 }
 
 } // namespace

@@ -1,35 +1,151 @@
-// The report as the built tool prints it: which blocks each option set
-// selects, their order, banners and lines, for objects made by the object
-// writer and named by their path.
+// The report: type, dimension and option rendering and dates in-process;
+// whole reports of the built tool, for each option set that changes the
+// layout, compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "objwriter.h"
-#include "run.h"
+#include "capture.h"
+#include "objrun.h"
+#include "qpd.h"
 #include "zel.h"
+#include "zel_print.h"
+#include "zel_symtab.h"
+
+using namespace objrun;
 
 namespace {
 
-// Expected texts are raw strings in which the two characters \t stand for a
-// tab and $DIR for the directory of the object. Some lines end in blanks
-// (the flags line, short mnemonics): they are part of the text.
-std::string text(std::string_view raw, const std::string &dir = "") {
-    std::string out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw.compare(i, 2, "\\t") == 0) {
-            out += '\t';
-            ++i;
-        } else if (raw.compare(i, 4, "$DIR") == 0) {
-            out += dir;
-            i += 3;
-        } else {
-            out += raw[i];
-        }
+// What print_type, the name, print_dims and print_type_options print.
+std::string render(const char *name, uint32_t flags, std::vector<int32_t> dims = {},
+                   const DomainRec *domain = nullptr, int32_t whereused = 0) {
+    Symbol s{};
+    s.name = name;
+    s.flags = flags;
+    s.domain = domain;
+    s.whereused = whereused;
+    s.dim_count = uint16_t(dims.size());
+    for (size_t i = 0; i < dims.size(); ++i)
+        s.dims[i] = dims[i];
+    return capture([&] {
+               print_type(&s);
+               printf(" %s", s.name);
+               print_dims(&s);
+               print_type_options(&s);
+           })
+        .out;
+}
+
+TEST(PrintType, StorageTypeDimsAndOptions) {
+    EXPECT_EQ(render("x", EXTERN | LONG | ARRAY, {10}), " extern long x(10)");
+    EXPECT_EQ(render("s", STRING, {20}), " string s(20)");
+    EXPECT_EQ(render("a", STRING | ARRAY, {5, 20}), " string a(5,20)");
+    EXPECT_EQ(render("b", BOOLEAN | LONG), " boolean b");
+    EXPECT_EQ(render("e", ENUM | LONG), " e");
+    EXPECT_EQ(render("m", STRING | TSS_STRING, {8}), " string m(8) mb");
+    EXPECT_EQ(render("z", BITSET | ENUM), " bset z");
+    EXPECT_EQ(render("o", OPTIONAL_ARG | LONG), " [ long ] o");
+    EXPECT_EQ(render("n", OPTIONAL_ARG), " n");
+    EXPECT_EQ(render("r", REF_ARG | LONG | ARRAY | BASED, {3, 4}), " ref long r(,)");
+    EXPECT_EQ(render("c", REF_ARG | CONST_ARG | DOUBLE), " const double c");
+    EXPECT_EQ(
+        render("all", COMMON | EXTERN | STATIC | GLOBAL | DD_NAME | TABLE | FIXED | BASED | DOUBLE),
+        " common extern static global DD_NAME table double all fixed based");
+    EXPECT_EQ(render("w", WHERE_USED | STRING, {30}, nullptr, 3), " string w(30) whereused 3");
+}
+
+TEST(PrintType, DomainReplacesTypeWordAndStringLength) {
+    DomainList list;
+    memcpy(list.package, "ab", 3);
+    DomainRec dom;
+    memcpy(dom.name, "kname", 6);
+    dom.list = &list;
+    char buf[32];
+    const std::string d = std::string(" domain ") + dddomainname_from_domain(&dom, buf);
+    EXPECT_EQ(render("s", STRING | OPTIONAL_ARG, {20}, &dom), d + " s");
+    EXPECT_EQ(render("a", STRING | ARRAY | EXTERN, {5, 20}, &dom), " extern" + d + " a(20)");
+    EXPECT_EQ(render("l", LONG | ARRAY, {7}, &dom), d + " l(7)");
+}
+
+TEST(DateToStr, MatchesTheCivilCalendar) {
+    using namespace std::chrono;
+    const sys_days day1 = sys_days{year{1} / January / 1};
+    for (int32_t n = 1; n <= 3652059; n += 997) {
+        year_month_day ymd{day1 + days{n - 1}};
+        char want[16];
+        snprintf(want, sizeof want, "%04d-%02u-%02u", int(ymd.year()), unsigned(ymd.month()),
+                 unsigned(ymd.day()));
+        ASSERT_STREQ(date_to_str(n), want) << n;
     }
-    return out;
+    EXPECT_STREQ(date_to_str(1), "0001-01-01");
+    EXPECT_STREQ(date_to_str(3652059), "9999-12-31");
+    EXPECT_STREQ(date_to_str(730120 + 59), "2000-02-29");
+    for (int32_t bad : {0, -5, 3652060})
+        EXPECT_STREQ(date_to_str(bad), "    -  -  ");
+}
+
+class ReportInProcess : public testing::Test {
+  protected:
+    void SetUp() override {
+        init_zel_struct();
+        create_keytab();
+        init_keytab();
+    }
+    Captured report(uint32_t info, std::vector<uint8_t> *domains = nullptr) {
+        zel.info = info;
+        return capture([&] { print_object_ex(hdr, domains); });
+    }
+    ObjHeader hdr;
+};
+
+// The flags word is signed in the header: a mask of the top bit still tests
+// it. All five flag names, in the order the line gives them.
+TEST_F(ReportInProcess, FlagTestAndAllFlagNames) {
+    hdr.flags = int32_t(0x80000001u);
+    zel.flagmask = 0x80000000u;
+    Captured c = report(INFO_FLAGS | INFO_SYMTAB);
+    EXPECT_TRUE(c.stopped && c.status == 0 && c.out.empty());
+    zel.flagmask = 0;
+    hdr.flags = 0x1F;
+    EXPECT_EQ(report(INFO_FLAGS).out,
+              "\n" + banner("OBJECT FLAGS") +
+                  "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n");
+}
+
+// Domain records: name, NUL, 16-bit count, count 4-byte offsets.
+std::vector<uint8_t> domain_records(const std::vector<std::pair<std::string, int>> &recs) {
+    std::vector<uint8_t> buf;
+    for (const auto &[name, n] : recs) {
+        buf.insert(buf.end(), name.begin(), name.end());
+        buf.push_back(0);
+        buf.push_back(uint8_t(n >> 8));
+        buf.push_back(uint8_t(n));
+        buf.insert(buf.end(), size_t(n) * 4, 0xAB);
+    }
+    buf.push_back(0);
+    return buf;
+}
+
+// A domain count larger than the records, or offsets cut off: the walk ends
+// the run at the buffer's end and releases the buffer.
+TEST_F(ReportInProcess, DomainWalkStaysInsideTheBuffer) {
+    hdr.count[SEC_DOMAINS] = 3;
+    std::vector<uint8_t> doms = domain_records({{"abkname", 1}, {"cdother", 1}});
+    doms.pop_back(); // no trailing NUL
+    Captured c = report(INFO_ALL, &doms);
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.out.find("abkname\ncdother\n"), std::string::npos);
+    EXPECT_TRUE(doms.empty());
+
+    hdr.count[SEC_DOMAINS] = 1;
+    doms = domain_records({{"abkname", 40}});
+    doms.resize(12);
+    EXPECT_TRUE(report(INFO_ALL, &doms).stopped);
 }
 
 // A program object with one entry of every list, symbols typed by domains of
@@ -60,46 +176,6 @@ objw::ObjSpec layout_object() {
     s.code = objw::function_frame(0);
     return s;
 }
-
-// The part of a report from the banner of `first` up to the empty line in
-// front of the banner of `end`.
-std::string blocks(const std::string &out, const std::string &first, const std::string &end) {
-    const std::string lead = "\n" + std::string(27, '-');
-    size_t from = out.find(lead + first);
-    size_t to = out.find(lead + end);
-    if (from == std::string::npos || to == std::string::npos || to < from)
-        return "<no " + first + " ... " + end + " in the report>";
-    return out.substr(from, to - from);
-}
-
-const char *const MISSING_DOMAIN = "olay: Error: Domain 'xxnope' not found in data dictionary.\n";
-
-class ReportRun : public testing::Test {
-  protected:
-    // Writes the object as dir/oxxlay/olay: the directory repeats the file's
-    // prefix letter and group, so the file-name checksum covers both.
-    std::string write_layout() {
-        std::string path = dir.path() + "/oxxlay/olay";
-        objw::write_object_file(layout_object(), path);
-        return path;
-    }
-    RunResult run(std::vector<std::string> args, const std::string &path) {
-        args.insert(args.begin(), "-m");
-        args.push_back(path);
-        return run_zel_info(args, {std::string("KTE=") + SAMPLE_KTE});
-    }
-    // Runs the tool and expects status 0, `want` on standard output and
-    // `err` on standard error.
-    void expect_report(const std::vector<std::string> &options, const std::string &path,
-                       const std::string &want, const std::string &err = MISSING_DOMAIN) {
-        RunResult r = run(options, path);
-        EXPECT_EQ(r.status, 0) << testing::PrintToString(options);
-        EXPECT_EQ(r.out, want) << testing::PrintToString(options);
-        EXPECT_EQ(r.err, err) << testing::PrintToString(options);
-    }
-
-    TempDir dir;
-};
 
 // Section starts: header 182 + TIV block 8 = 190, then the sections in index
 // order. Sizes: used DLLs "oxxutil\0" 8; code: SUB_TEXT 7 + RET 1 + SUB_LINK
@@ -188,226 +264,104 @@ function main:
     8\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
 )";
 
+const std::string MISSING_DOMAIN = "olay: Error: Domain 'xxnope' not found in data dictionary.\n";
+
+// The blocks that the smaller option sets print are compared with the
+// pieces of the full report, which is itself compared whole.
+class ReportRun : public testing::Test {
+  protected:
+    void SetUp() override {
+        // The directory repeats the file's prefix letter and group, so the
+        // file-name checksum covers both.
+        path = dir.path() + "/oxxlay/olay";
+        objw::write_object_file(layout_object(), path);
+        full = text(FULL_REPORT, dir.path());
+    }
+    // The header lines: everything in front of the first block.
+    std::string header() const { return full.substr(0, full.find(lead + "USED")); }
+    std::string tables() const { return blocks(full, "SYMBOL TABLE", "DOMAINS"); }
+    std::string used_dlls() const { return blocks(full, "USED DLL'S", "SYMBOL TABLE"); }
+    std::string idents() const { return blocks(full, "OBJECT IDENTS", "COMPNR CHECKS"); }
+    std::string listing() const { return full.substr(full.find(lead + "ASSEMBLER")); }
+
+    // Runs the tool and expects status 0, `want` on standard output and
+    // `err` on standard error.
+    void expect_report(const std::vector<std::string> &options, const std::string &want,
+                       const std::string &err = MISSING_DOMAIN) {
+        RunResult r = run_object(path, options);
+        SCOPED_TRACE(testing::PrintToString(options));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, want);
+        EXPECT_EQ(r.err, err);
+    }
+
+    const std::string lead = "\n" + std::string(27, '-');
+    TempDir dir;
+    std::string path, full;
+};
+
 TEST_F(ReportRun, AllAndNoOptionPrintTheSameFullReport) {
-    const std::string path = write_layout();
-    const std::string want = text(FULL_REPORT, dir.path());
-    expect_report({"-a"}, path, want);
-    expect_report({}, path, want);
+    expect_report({"-a"}, full);
+    expect_report({}, full);
 }
 
 // Every option letter together still lacks the bit that only the full set
-// has: no DOMAINS, no COMPNR CHECKS, and -s keeps the DLL HINTS away.
+// has: no DOMAINS, no COMPNR CHECKS; -s keeps the DLL HINTS away, and with -h
+// the flags show only in the header.
 TEST_F(ReportRun, EveryOptionLetterIsNotTheFullSet) {
-    const std::string path = write_layout();
-    RunResult r = run({"-ihdeuswcf"}, path);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(blocks(r.out, "USED DLL'S", "SYMBOL TABLE"), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxutil
-)"));
-    EXPECT_EQ(blocks(r.out, "DOUBLE CONSTANTS", "ASSEMBLER CODE"), text(R"(
----------------------------DOUBLE CONSTANTS-----------------------------
-2.5
-
----------------------------OBJECT IDENTS--------------------------------
-@(#)olayout test
-$Id: x $
-)"));
+    expect_report({"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing());
 }
 
-TEST_F(ReportRun, HeaderAloneBeginsWithTheGeneralInfoBanner) {
-    const std::string path = write_layout();
-    expect_report({"-h"}, path,
-                  text(R"(---------------------------GENERAL INFO---------------------------------
-Object\t\t= $DIR/oxxlay/olay
-Pathname\t= $DIR/oxxlay/olay
-
----------------------------OBJECT HEADER--------------------------------
-Magic\t\t= [_zel_obj_]
-relno\t\t= 72
-TIV\t\t= 4
-bytesheader\t= 182
-startdate\t= 2024-01-15
-enddate\t\t= 9999-01-01
-options\t\t= 1
-object_flags\t= 1=NOTRANSACTIONS  2=DEBUG  
-count_extern\t= 1
-obj_revision\t= 4
-fsm\t\t= 52109
-prototypes\t= start: 190    size: 0      count: 0
-used DLL's\t= start: 190    size: 8      count: 1
-object\t\t= start: 198    size: 18     count: 1
-symtab\t\t= start: 220    size: 102    count: 8
-funtab\t\t= start: 326    size: 30     count: 2
-glob fun\t= start: 356    size: 7      count: 1
-strings\t\t= start: 363    size: 26     count: 3
-doubles\t\t= start: 393    size: 4      count: 1
-domains\t\t= start: 397    size: 69     count: 5
-idents\t\t= start: 466    size: 26     count: 2
-)",
-                       dir.path()));
-}
-
-// -s: the symbol and constant tables with the hints in the FUNCTION TABLE;
-// no DOMAINS although the object has domains, no COMPNR CHECKS.
-TEST_F(ReportRun, SymbolTablesAlone) {
-    const std::string path = write_layout();
-    expect_report({"-s"}, path, text(R"(
----------------------------SYMBOL TABLE---------------------------------
-0   long counter
-1   domain xxcode code
-2   domain xxamount total
-3   domain xxname names(40)
-4   domain xxcount matrix(3,4)
-5   string missing(8)
-6   extern string ext_title(60)
-7   long main.i
-
----------------------------FUNCTION TABLE-------------------------------
-0   main
-1   util_sum\t(Hint: Located in DLL: oxxutil)
-
----------------------------GLOBAL FUNCTIONS-----------------------------
-printf
-
----------------------------STRING CONSTANTS-----------------------------
-"say "hi""
-"two
-lines"
-""
-
----------------------------DOUBLE CONSTANTS-----------------------------
-2.5
-)"));
-}
-
-TEST_F(ReportRun, IdentsAloneAndTheListingAfterThem) {
-    const std::string path = write_layout();
-    const std::string idents = text(R"(
----------------------------OBJECT IDENTS--------------------------------
-@(#)olayout test
-$Id: x $
-)");
-    expect_report({"-w"}, path, idents);
-    // Standard output is a file here: the listing still follows the text
-    // printed before it.
-    expect_report({"-wi"}, path, idents + text(R"(
----------------------------ASSEMBLER CODE-------------------------------
-
-function main:
-    0\tSUB_TEXT   size(8) funnr <0>
-    7\tRET     
-    8\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
-)"));
+// -h, -s, -w and -i alone or together; -c alone prints nothing. Standard
+// output is a file here: the listing still follows the text printed before.
+TEST_F(ReportRun, SingleBlocks) {
+    expect_report({"-h"}, header());
+    expect_report({"-s"}, tables());
+    expect_report({"-w"}, idents());
+    expect_report({"-wi"}, idents() + listing());
+    expect_report({"-c"}, "");
 }
 
 // -f without a mask: the flags block comes first, whatever the order of the
-// options, and the report goes on as the other options ask.
-TEST_F(ReportRun, FlagsBlockThenTheRest) {
-    const std::string path = write_layout();
-    expect_report({"-f"}, path, text(R"(
+// options. A mask tests the flags word instead and ends the run before any
+// block; with -h the mask is ignored.
+TEST_F(ReportRun, FlagsBlockOrFlagTest) {
+    const std::string flags = text(R"(
 ---------------------------OBJECT FLAGS---------------------------------
 object_flags\t= 1=NOTRANSACTIONS  2=DEBUG  
-)"));
-    // A mask tests the flags word instead and ends the run before any
-    // block; with -h the mask is ignored.
-    expect_report({"-f3"}, path, "");
-    RunResult r = run({"-f9s"}, path);
+)");
+    expect_report({"-f"}, flags);
+    expect_report({"-w", "-f"}, flags + idents());
+    expect_report({"-f3i"}, ""); // a mask followed by letters
+    RunResult r = run_object(path, {"-f9s"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    RunResult with_header = run({"-hf9"}, path);
-    EXPECT_EQ(with_header.status, 0);
-    EXPECT_EQ(with_header.out, run({"-h"}, path).out);
-    expect_report({"-w", "-f"}, path, text(R"(
----------------------------OBJECT FLAGS---------------------------------
-object_flags\t= 1=NOTRANSACTIONS  2=DEBUG  
-
----------------------------OBJECT IDENTS--------------------------------
-@(#)olayout test
-$Id: x $
-)"));
+    expect_report({"-hf9"}, header());
 }
 
+// -d: the DLL HINTS block, unless -s shows the hints in the FUNCTION TABLE.
 // The hint line: "function ", the name padded to 25 columns, a blank.
 TEST_F(ReportRun, DllHintsOnlyWithoutTheSymbolTable) {
-    const std::string path = write_layout();
-    expect_report({"-d"}, path, text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxutil
-
+    expect_report({"-d"}, used_dlls() + text(R"(
 ---------------------------DLL HINTS------------------------------------
 function util_sum                  (Hint: Located in DLL: oxxutil)
 )"));
-    expect_report({"-ds"}, path, text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxutil
-
----------------------------SYMBOL TABLE---------------------------------
-0   long counter
-1   domain xxcode code
-2   domain xxamount total
-3   domain xxname names(40)
-4   domain xxcount matrix(3,4)
-5   string missing(8)
-6   extern string ext_title(60)
-7   long main.i
-
----------------------------FUNCTION TABLE-------------------------------
-0   main
-1   util_sum\t(Hint: Located in DLL: oxxutil)
-
----------------------------GLOBAL FUNCTIONS-----------------------------
-printf
-
----------------------------STRING CONSTANTS-----------------------------
-"say "hi""
-"two
-lines"
-""
-
----------------------------DOUBLE CONSTANTS-----------------------------
-2.5
-)"));
+    expect_report({"-ds"}, used_dlls() + tables());
 }
 
-TEST_F(ReportRun, ChecksumModeAlonePrintsNothing) {
-    expect_report({"-c"}, write_layout(), "");
-}
-
-// An object with every list empty: only the two table banners of the
-// symbol tables, no DOMAINS banner (domain count 0), the compnr checks and
-// the banner of an empty listing. Sections: compnr checks of 4 bytes at
-// 190, 194 and 198, the domains' closing NUL at 202.
-TEST_F(ReportRun, EmptyListsPrintNoBannersButTheTwoTables) {
+// An object with every list empty: after the header only the two table
+// banners of the symbol tables, no DOMAINS banner (domain count 0), the
+// compnr checks and the banner of an empty listing.
+TEST(ReportOfEmptyObject, PrintsNoBannersButTheTwoTables) {
+    TempDir dir;
     const std::string path = dir.path() + "/oempty";
     objw::write_object_file(objw::ObjSpec{}, path);
-    expect_report({}, path,
-                  text(R"(---------------------------GENERAL INFO---------------------------------
-Object\t\t= $DIR/oempty
-Pathname\t= $DIR/oempty
-
----------------------------OBJECT HEADER--------------------------------
-Magic\t\t= [_zel_obj_]
-relno\t\t= 72
-TIV\t\t= 0
-bytesheader\t= 182
-startdate\t= 2024-01-15
-enddate\t\t= 9999-01-01
-options\t\t= 1
-object_flags\t= 
-count_extern\t= 0
-obj_revision\t= 0
-fsm\t\t= 416
-prototypes\t= start: 190    size: 0      count: 0
-used DLL's\t= start: 190    size: 0      count: 0
-object\t\t= start: 190    size: 0      count: 1
-symtab\t\t= start: 194    size: 0      count: 0
-funtab\t\t= start: 198    size: 0      count: 0
-glob fun\t= start: 198    size: 0      count: 0
-strings\t\t= start: 198    size: 0      count: 0
-doubles\t\t= start: 202    size: 0      count: 0
-domains\t\t= start: 202    size: 1      count: 0
-idents\t\t= start: 203    size: 0      count: 0
+    RunResult r = run_object(path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO"), 0), 0u);
+    EXPECT_EQ(r.out.substr(r.out.find("idents\t\t= ")),
+              text(R"(idents\t\t= start: 203    size: 0      count: 0
 
 ---------------------------SYMBOL TABLE---------------------------------
 
@@ -419,18 +373,17 @@ Compnr check 2\t= 0
 Compnr check 3\t= 0
 
 ---------------------------ASSEMBLER CODE-------------------------------
-)",
-                       dir.path()),
-                  "");
-    expect_report({"-sdweuf"}, path, text(R"(
+)"));
+    r = run_object(path, {"-sdweuf"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, text(R"(
 ---------------------------OBJECT FLAGS---------------------------------
 object_flags\t= 
 
 ---------------------------SYMBOL TABLE---------------------------------
 
 ---------------------------FUNCTION TABLE-------------------------------
-)"),
-                  "");
+)"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "objwriter.h"
@@ -19,6 +20,13 @@ inline const std::string BASE = "otest";
 
 inline std::vector<std::string> sample_env() {
     return {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1"};
+}
+
+// Runs the tool with `options` (plus -m) on the object at `path`.
+inline RunResult run_object(const std::string &path, std::vector<std::string> options = {}) {
+    options.push_back("-m");
+    options.push_back(path);
+    return run_zel_info(options, sample_env());
 }
 
 // A built object stored at `<tmp>/oxxtes/otest` (or at `stored_as` below the
@@ -39,9 +47,7 @@ class TestObject {
 
     // Runs the tool with `options` (plus -m) on this object.
     RunResult run(std::vector<std::string> options = {}) const {
-        options.push_back("-m");
-        options.push_back(path_);
-        return run_zel_info(options, sample_env());
+        return run_object(path_, std::move(options));
     }
 
   private:
@@ -71,6 +77,37 @@ inline std::string block(const std::string &out, const std::string &title) {
     if (at == std::string::npos) return "";
     size_t end = out.find("\n\n" + std::string(27, '-'), at);
     return out.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+}
+
+// The part of a report from the banner of `first` up to the empty line in
+// front of the banner of `end`.
+inline std::string blocks(const std::string &out, const std::string &first,
+                          const std::string &end) {
+    const std::string lead = "\n" + std::string(27, '-');
+    size_t from = out.find(lead + first);
+    size_t to = out.find(lead + end);
+    if (from == std::string::npos || to == std::string::npos || to < from)
+        return "<no " + first + " ... " + end + " in the report>";
+    return out.substr(from, to - from);
+}
+
+// Expected texts are raw strings in which the two characters \t stand for a
+// tab and $DIR for `dir`. Some lines end in blanks (the flags line, short
+// mnemonics padded to eight columns): they are part of the text.
+inline std::string text(std::string_view raw, const std::string &dir = "") {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw.compare(i, 2, "\\t") == 0) {
+            out += '\t';
+            ++i;
+        } else if (raw.compare(i, 4, "$DIR") == 0) {
+            out += dir;
+            i += 3;
+        } else {
+            out += raw[i];
+        }
+    }
+    return out;
 }
 
 inline const std::string SUMMARY_ONE_ERROR = "\n  1 ERROR     REPORTED.\n\n";
