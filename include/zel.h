@@ -252,7 +252,6 @@ struct Zel {
     int opt_optimize = 0;
 
     // Storage of everything a load creates; lives until the process ends.
-    std::deque<Symbol> symbol_store;
     std::deque<std::string> text_store;
     std::deque<DllEntry> dll_store;
     SymbolArena arena; // the symbols and names made by addsymbol
