@@ -70,8 +70,7 @@ class DllTest : public ::testing::Test {
         return s->used << 3 | s->declared << 2 | s->optional << 1 | s->ref_to_dll;
     }
     Symbol *make(const char *name, uint32_t flags) {
-        Symbol &s = zel.symbol_store.emplace_back();
-        s.name = zel.text_store.emplace_back(name).c_str();
+        Symbol &s = zel.arena.make_symbol(name);
         s.flags = flags;
         return &s;
     }
