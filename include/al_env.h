@@ -35,7 +35,7 @@ struct ExplodeState {
     int cnum = -1;         // from {cnum=...}
     size_t alternative = 0;
     int attempt = 0;
-    std::string last; // last candidate produced
+    std::string last;                 // last candidate produced
     std::vector<std::string> pending; // candidates not yet handed out
 };
 

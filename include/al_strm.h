@@ -54,8 +54,12 @@ int sfileno(STREAM *s);
 size_t sopen_count();
 void sclose_newest(size_t keep);
 unsigned sflags(const STREAM *s);
-inline bool serror(const STREAM *s) { return (sflags(s) & STRM_ERR) != 0; }
-inline bool seof(const STREAM *s) { return (sflags(s) & STRM_EOF) != 0; }
+inline bool serror(const STREAM *s) {
+    return (sflags(s) & STRM_ERR) != 0;
+}
+inline bool seof(const STREAM *s) {
+    return (sflags(s) & STRM_EOF) != 0;
+}
 
 // Counters of system calls made by a stream (for tests of the buffering).
 struct StreamStats {

@@ -117,8 +117,12 @@ struct Symbol {
 };
 
 // Functions keep their argument counts in the dimension slots.
-inline int32_t &required_args(Symbol &s) { return s.dims[0]; }
-inline int32_t &arg_count(Symbol &s) { return s.dims[1]; }
+inline int32_t &required_args(Symbol &s) {
+    return s.dims[0];
+}
+inline int32_t &arg_count(Symbol &s) {
+    return s.dims[1];
+}
 
 struct SymList {
     Symbol *head = nullptr;

@@ -56,11 +56,16 @@ class Cursor {
     // Unsigned value of 1, 2, 3 or 4 bytes (0 bytes: 0).
     uint32_t uint(unsigned width) {
         switch (width) {
-        case 0: return 0;
-        case 1: return u8();
-        case 2: return u16();
-        case 3: return u24();
-        default: return u32();
+        case 0:
+            return 0;
+        case 1:
+            return u8();
+        case 2:
+            return u16();
+        case 3:
+            return u24();
+        default:
+            return u32();
         }
     }
     // A NUL-terminated text; the NUL must lie inside the buffer.

@@ -20,8 +20,8 @@ using CheckCallback = void (*)(Symbol *fn);
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                      CheckCallback check, CheckCallback notify);
 Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
-                               const DomainRec *domain, uint32_t flags, int required,
-                               int argcount, int funnr);
+                               const DomainRec *domain, uint32_t flags, int required, int argcount,
+                               int funnr);
 Symbol *create_function_arg(ObjHeader &hdr, Symbol *previous, const char *name,
                             const DomainRec *domain, uint32_t flags, const char *reserved,
                             int whereused, int dimcount, const int32_t dims[4]);

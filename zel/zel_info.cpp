@@ -33,8 +33,8 @@ struct InfoLetter {
     uint32_t bits;
 };
 constexpr InfoLetter info_letters[] = {
-    {'a', INFO_ALL},   {'c', INFO_CHECKSUM}, {'d', INFO_DLLS},  {'e', INFO_PROTO},
-    {'h', INFO_HEADER}, {'i', INFO_ASM},     {'u', INFO_USAGE}, {'w', INFO_IDENTS},
+    {'a', INFO_ALL},    {'c', INFO_CHECKSUM}, {'d', INFO_DLLS},  {'e', INFO_PROTO},
+    {'h', INFO_HEADER}, {'i', INFO_ASM},      {'u', INFO_USAGE}, {'w', INFO_IDENTS},
 };
 
 const char *const usage_lines[] = {
@@ -66,14 +66,9 @@ struct BannerLine {
     const char *value;
 };
 constexpr BannerLine banner_lines[] = {
-    {"Port no.", ZEL_PROCESSOR "-linux"},
-    {"Date", ZEL_BUILD_DATE},
-    {"Uname", ZEL_BUILD_HOST},
-    {"Machine-id", ZEL_PROCESSOR},
-    {"OS-release", ZEL_SYSTEM},
-    {"CFLAGS", ZEL_CFLAGS},
-    {"LOADFLAGS", ZEL_LDFLAGS},
-    {"Build-type", ZEL_BUILD_TYPE},
+    {"Port no.", ZEL_PROCESSOR "-linux"}, {"Date", ZEL_BUILD_DATE},       {"Uname", ZEL_BUILD_HOST},
+    {"Machine-id", ZEL_PROCESSOR},        {"OS-release", ZEL_SYSTEM},     {"CFLAGS", ZEL_CFLAGS},
+    {"LOADFLAGS", ZEL_LDFLAGS},           {"Build-type", ZEL_BUILD_TYPE},
 };
 
 // Configuration listed after the banner when CONFIGSPEC is "PRINT".
@@ -135,7 +130,8 @@ bool Scanner::cluster(const char *p) {
         } else if (c == 'f') {
             set.info |= INFO_FLAGS;
             set.flagmask = 0;
-            while (*p >= '0' && *p <= '9') set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
+            while (*p >= '0' && *p <= '9')
+                set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
         } else if (c == 'm') {
             set.no_shm = 1;
         } else if (c == 'q') {
@@ -156,7 +152,7 @@ bool Scanner::cluster(const char *p) {
             // A name that does not fit the 256-byte buffer is refused like a
             // file that cannot be created.
             int rc = strlen(file) >= REDIRECT_MAX ? (errno = ENAMETOOLONG, -1)
-                                                   : HAL_redirect(kind, file);
+                                                  : HAL_redirect(kind, file);
             if (rc != 0) {
                 fprintf(stderr, "Cannot redirect output: %s open failed errno %d\n", file, errno);
                 throw StopRun{1};
@@ -176,7 +172,8 @@ bool Scanner::cluster(const char *p) {
 } // namespace
 
 void usage(const char *progname) {
-    for (const char *line : usage_lines) fprintf(stderr, line, progname);
+    for (const char *line : usage_lines)
+        fprintf(stderr, line, progname);
     throw StopRun{1};
 }
 
@@ -184,7 +181,8 @@ void print_version(int full) {
     fputs(dashes48, stderr);
     fprintf(stderr, "Product ver.: %s\n", "zel_info " ZEL_VERSION);
     if (full) {
-        for (const BannerLine &l : banner_lines) fprintf(stderr, "%-12s: %s\n", l.label, l.value);
+        for (const BannerLine &l : banner_lines)
+            fprintf(stderr, "%-12s: %s\n", l.label, l.value);
     }
     fputs(dashes48, stderr);
     fputs("zel_info: object information tool of the 4GL runtime\n", stderr);

@@ -57,8 +57,7 @@ void check_stream(const Load &ld, const char *label) {
 
 // Rejects a region that starts past the end of the file or ends more than
 // `slack` bytes past it.
-void check_extent(const Load &ld, uint64_t start, uint64_t size, uint64_t slack,
-                  const char *what) {
+void check_extent(const Load &ld, uint64_t start, uint64_t size, uint64_t slack, const char *what) {
     uint64_t end = uint64_t(ld.file_size);
     if (start > end || start + size > end + slack)
         fatal_error("Object is corrupt: %s lies past the end of the file", what);
@@ -86,9 +85,12 @@ uint32_t read_flag(Cursor &c) {
 // Width in bytes of the size values of a symbol-table entry.
 unsigned size_width(uint32_t flags) {
     switch (flags & (SIZE16 | SIZE32)) {
-    case SIZE16: return 2;
-    case SIZE32: return 4;
-    default: return 1;
+    case SIZE16:
+        return 2;
+    case SIZE32:
+        return 4;
+    default:
+        return 1;
     }
 }
 
@@ -106,7 +108,8 @@ const char *entry_name(Cursor &c, bool stored, long index, char (&made)[20]) {
 
 void decode_used_dlls(Load &, Buffer &buf, unsigned count) {
     Cursor c(buf.data(), buf.size(), "used DLL's section");
-    for (unsigned i = 0; i < count; i++) add_dll_list(c.cstr());
+    for (unsigned i = 0; i < count; i++)
+        add_dll_list(c.cstr());
 }
 
 void decode_symtab(Load &, Buffer &buf, unsigned count) {
@@ -196,7 +199,8 @@ void decode_strings(Load &, Buffer &buf, unsigned count) {
 
 void decode_doubles(Load &, Buffer &buf, unsigned count) {
     Cursor c(buf.data(), buf.size(), "doubles section");
-    for (unsigned i = 0; i < count; i++) add_dbl_list(constant(c.cstr(), TOK_DOUBLE));
+    for (unsigned i = 0; i < count; i++)
+        add_dbl_list(constant(c.cstr(), TOK_DOUBLE));
 }
 
 void decode_domains(Load &ld, Buffer &buf, unsigned count) {
@@ -219,7 +223,8 @@ void decode_domains(Load &ld, Buffer &buf, unsigned count) {
 
 void decode_idents(Load &, Buffer &buf, unsigned count) {
     Cursor c(buf.data(), buf.size(), "idents section");
-    for (unsigned i = 0; i < count; i++) add_ident_list(constant(c.cstr(), TOK_STRING));
+    for (unsigned i = 0; i < count; i++)
+        add_ident_list(constant(c.cstr(), TOK_STRING));
 }
 
 // The sections after the prototypes, in the order they are read.
@@ -275,7 +280,9 @@ void read_sections(Load &ld) {
     }
 }
 
-uint64_t idents_end() { return uint64_t(zel.hdr.start[SEC_IDENTS]) + zel.hdr.size[SEC_IDENTS]; }
+uint64_t idents_end() {
+    return uint64_t(zel.hdr.start[SEC_IDENTS]) + zel.hdr.size[SEC_IDENTS];
+}
 
 // The additional information block: text records guarded by a checksum of
 // their own. Its texts are not shown.
@@ -285,7 +292,7 @@ void read_additional_info(const Load &ld) {
     uint64_t block = idents_end() + 4 + read_obj_long(ld.s);
     check_extent(ld, block, 18, 0, "the additional information block");
     seek_to(ld, block, "read_watermark");
-    read_obj_long(ld.s); // total length
+    read_obj_long(ld.s);  // total length
     read_obj_short(ld.s); // format
     unsigned header_length = read_obj_short(ld.s);
     uint32_t data_length = read_obj_long(ld.s);
@@ -297,7 +304,8 @@ void read_additional_info(const Load &ld) {
     Cursor c(data.data(), data.size(), "additional information block");
     uint32_t sum = 0;
     for (unsigned i = 0; i < records; i++) {
-        for (const char *p = c.cstr(); *p; p++) sum += uint8_t(*p);
+        for (const char *p = c.cstr(); *p; p++)
+            sum += uint8_t(*p);
     }
     if (stored != sum)
         error("checksum for additional info failed, expected %d, but found %d", int(stored),
@@ -321,8 +329,8 @@ void read_descriptions(const Load &ld) {
     seek_to(ld, idents_end(), "read_descriptions");
     uint8_t raw[4];
     if (read_obj_block(raw, 4, ld.s) != 4) return; // no descriptions
-    uint32_t length = uint32_t(raw[0]) << 24 | uint32_t(raw[1]) << 16 | uint32_t(raw[2]) << 8 |
-                      raw[3];
+    uint32_t length =
+        uint32_t(raw[0]) << 24 | uint32_t(raw[1]) << 16 | uint32_t(raw[2]) << 8 | raw[3];
     check_extent(ld, idents_end() + 4, length, 0, "the descriptions block");
     zel.descriptions.assign(length, 0);
     if (length) read_obj_block(zel.descriptions.data(), length, ld.s);

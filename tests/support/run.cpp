@@ -18,7 +18,8 @@ namespace {
 
 std::vector<std::string> merged_environment(const std::vector<std::string> &changes) {
     std::vector<std::string> env;
-    for (char **e = environ; *e; e++) env.emplace_back(*e);
+    for (char **e = environ; *e; e++)
+        env.emplace_back(*e);
     for (const std::string &change : changes) {
         std::string name = change.substr(0, change.find('='));
         std::erase_if(env, [&](const std::string &e) {
@@ -31,7 +32,8 @@ std::vector<std::string> merged_environment(const std::vector<std::string> &chan
 
 std::vector<char *> pointers(std::vector<std::string> &texts) {
     std::vector<char *> p;
-    for (std::string &t : texts) p.push_back(t.data());
+    for (std::string &t : texts)
+        p.push_back(t.data());
     p.push_back(nullptr);
     return p;
 }
