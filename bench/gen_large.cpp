@@ -895,11 +895,11 @@ class Generator {
 };
 
 void write(const Size &size, const std::string &objroot) {
-    objw::ObjSpec spec = Generator(size, 0x5eed0000u + uint64_t(size.symbols)).build();
+    objw::ObjSpec desc = Generator(size, 0x5eed0000u + uint64_t(size.symbols)).build();
     std::string path = objw::object_path(objroot, size.name);
-    objw::write_object_file(spec, path);
+    objw::write_object_file(desc, path);
     std::printf("%s %s symbols=%zu functions=%zu strings=%zu code=%zu\n", size.name, path.c_str(),
-                spec.symbols.size(), spec.functions.size(), spec.strings.size(), spec.code.size());
+                desc.symbols.size(), desc.functions.size(), desc.strings.size(), desc.code.size());
 }
 
 } // namespace

@@ -143,9 +143,9 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        objw::ObjSpec spec = dll_object();
-        c.damage(spec);
-        TestObject obj(spec, c.stored_as);
+        objw::ObjSpec desc = dll_object();
+        c.damage(desc);
+        TestObject obj(desc, c.stored_as);
         std::string message = c.message;
         if (size_t at = message.find("{obj}"); at != std::string::npos)
             message.replace(at, 5, obj.path());
@@ -167,24 +167,24 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
 }
 
 TEST(Damaged, SymbolListHolds32768Symbols) {
-    objw::ObjSpec spec;
-    spec.symbols.assign(32768, objw::SymbolEntry("v", LONG));
-    RunResult r = TestObject(spec).run({"-s"});
+    objw::ObjSpec desc;
+    desc.symbols.assign(32768, objw::SymbolEntry("v", LONG));
+    RunResult r = TestObject(desc).run({"-s"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\n32767 long <32767>\n\n"), std::string::npos);
 
-    spec.symbols.emplace_back("v", LONG);
-    r = TestObject(spec).run({"-s"});
+    desc.symbols.emplace_back("v", LONG);
+    r = TestObject(desc).run({"-s"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, fatal("<32768>: Too many symbols (maximum = 32767)"));
 }
 
 TEST(Checksum, ChangedSymbolTableByte) {
-    objw::ObjSpec spec = dll_object();
+    objw::ObjSpec desc = dll_object();
     // "counter" becomes "dounter": the entry still decodes.
-    spec.patches = {{layout_of(spec).start[SEC_SYMTAB] + 4, {'d'}}};
-    TestObject obj(spec);
+    desc.patches = {{layout_of(desc).start[SEC_SYMTAB] + 4, {'d'}}};
+    TestObject obj(desc);
     const std::string message = illegal_checksum(obj.image());
 
     RunResult r = obj.run({"-hs"});
@@ -218,13 +218,13 @@ TEST(Checksum, ChangedSymbolTableByte) {
 }
 
 TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
-    objw::ObjSpec spec = dll_object();
-    spec.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12}; // doubles last
-    const objw::Layout l = layout_of(spec);
+    objw::ObjSpec desc = dll_object();
+    desc.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12}; // doubles last
+    const objw::Layout l = layout_of(desc);
     ASSERT_EQ(l.start[SEC_DOUBLES] + l.size[SEC_DOUBLES], l.end);
 
     // Cut inside the section: the rest reads as zeros, the checksum fails.
-    objw::ObjSpec cut = spec;
+    objw::ObjSpec cut = desc;
     cut.truncate = l.end - 2;
     TestObject obj(cut);
     RunResult r = obj.run({"-s"});
@@ -234,7 +234,7 @@ TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
 
     // A size up to 64 KiB past the end of the file is read as far as there
     // are bytes (and the sum of those matches); one byte more is rejected.
-    objw::ObjSpec longer = spec;
+    objw::ObjSpec longer = desc;
     longer.sections[SEC_DOUBLES].size = l.size[SEC_DOUBLES] + 65536;
     r = TestObject(longer).run({"-s"});
     EXPECT_EQ(r.status, 0);
@@ -250,13 +250,13 @@ TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
 // "formats.") count for the checksum; only the directory and the file name
 // count for the file-name checksum.
 TEST(Checksum, CoversNeitherTivNorDescriptionsNorTheWayToTheFile) {
-    objw::ObjSpec spec = dll_object();
-    spec.tiv = objw::Tiv{2, 4, 1020};
-    const size_t description = layout_of(spec).descriptions + 4 + 2 + 4 + 6 + 4 + 2;
-    ASSERT_EQ(objw::build_object(spec, "/x/oxxtes/otest")[description], 'F');
+    objw::ObjSpec desc = dll_object();
+    desc.tiv = objw::Tiv{2, 4, 1020};
+    const size_t description = layout_of(desc).descriptions + 4 + 2 + 4 + 6 + 4 + 2;
+    ASSERT_EQ(objw::build_object(desc, "/x/oxxtes/otest")[description], 'F');
     // The low byte of the TIV value, and the first letter of the description.
-    spec.patches = {{HEADER_SIZE + 11, {0xFF}}, {description, {'f'}}};
-    TestObject obj(spec, "elsewhere/oxxtes/otest");
+    desc.patches = {{HEADER_SIZE + 11, {0xFF}}, {description, {'f'}}};
+    TestObject obj(desc, "elsewhere/oxxtes/otest");
     RunResult r = obj.run({"-c"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");

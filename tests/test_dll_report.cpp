@@ -38,17 +38,17 @@ class DllTest : public ::testing::Test {
     }
     // Reads the prototypes of `protos` as those of object "dllobj".
     void load(std::vector<objw::Prototype> protos, int relno) {
-        objw::ObjSpec spec;
-        spec.kind = objw::Kind::Dll;
-        spec.prototypes = std::move(protos);
+        objw::ObjSpec desc;
+        desc.kind = objw::Kind::Dll;
+        desc.prototypes = std::move(protos);
         objw::Layout l;
-        const std::vector<uint8_t> image = objw::build_object(spec, "/x/dllobj", &l);
+        const std::vector<uint8_t> image = objw::build_object(desc, "/x/dllobj", &l);
         ObjHeader &h = zel.hdr;
         h.objname = "dllobj";
         h.relno = relno;
         h.obj_revision = 0;
         h.size[SEC_PROTOTYPES] = l.size[SEC_PROTOTYPES];
-        h.count[SEC_PROTOTYPES] = uint16_t(spec.prototypes.size());
+        h.count[SEC_PROTOTYPES] = uint16_t(desc.prototypes.size());
         h.stream = smemopen(image.data() + l.start[SEC_PROTOTYPES], l.size[SEC_PROTOTYPES], "r");
         Captured c = capture([&] {
             read_prototypes(h, nullptr, create_function_symbol, create_function_arg, nullptr,
@@ -132,11 +132,11 @@ class DllLoadTest : public DllTest {
         zel.info = 0; // on-demand loading is the compiler's: no number table
     }
     DllEntry *dll(const std::string &name, std::vector<objw::Prototype> protos, bool bad = false) {
-        objw::ObjSpec spec;
-        spec.kind = objw::Kind::Dll;
-        spec.prototypes = std::move(protos);
-        if (bad) spec.header.magic = "[_nothing_]";
-        objw::write_object_file(spec, dir.path() + "/" + name);
+        objw::ObjSpec desc;
+        desc.kind = objw::Kind::Dll;
+        desc.prototypes = std::move(protos);
+        if (bad) desc.header.magic = "[_nothing_]";
+        objw::write_object_file(desc, dir.path() + "/" + name);
         return add_dll_list((dir.path() + "/" + name).c_str());
     }
     static objw::Prototype proto(const std::string &name, uint32_t argflags = 0) {
@@ -356,9 +356,9 @@ Used DLL\t= oxxbase
 
 class DllReport : public testing::Test {
   protected:
-    std::string write(const objw::ObjSpec &spec, const std::string &name) {
+    std::string write(const objw::ObjSpec &desc, const std::string &name) {
         std::string path = dir.path() + "/" + name;
-        objw::write_object_file(spec, path);
+        objw::write_object_file(desc, path);
         return path;
     }
     // Runs the tool; a run that fails or complains yields a marker text.
@@ -404,12 +404,12 @@ TEST_F(DllReport, LibraryOfRelease61) {
 }
 
 TEST_F(DllReport, WhereUsedNumbersOnlyWithARevision) {
-    objw::ObjSpec spec;
-    spec.kind = objw::Kind::Dll;
-    spec.prototypes = {proto("lookup", 0, LONG,
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.prototypes = {proto("lookup", 0, LONG,
                              {arg("table", STRING | WHERE_USED, {}, {}, 2),
                               arg("field", STRING | CONST_ARG | WHERE_USED, {}, {}, 3)})};
-    spec.functions = {{"lookup"}};
+    desc.functions = {{"lookup"}};
     const std::string with_numbers = text(R"(
 ---------------------------DLL PROTOTYPES-------------------------------
 function long lookup(
@@ -418,20 +418,20 @@ function long lookup(
 
 )");
     for (int relno : {61, 72}) {
-        spec.relno = relno;
-        spec.obj_revision = 7;
-        EXPECT_EQ(report("-e", write(spec, "ow7")), with_numbers) << relno;
-        spec.obj_revision = 0;
-        EXPECT_EQ(report("-e", write(spec, "ow0")),
+        desc.relno = relno;
+        desc.obj_revision = 7;
+        EXPECT_EQ(report("-e", write(desc, "ow7")), with_numbers) << relno;
+        desc.obj_revision = 0;
+        EXPECT_EQ(report("-e", write(desc, "ow0")),
                   replaced(replaced(with_numbers, " whereused 2", ""), " whereused 3", ""))
             << relno;
     }
     // An object that ends with its idents section has no descriptions: -u
-    // has nothing to show, even with a usage text in the writer's spec.
-    spec.usage = "not written";
-    spec.descriptions = false;
-    spec.addinfo = false;
-    EXPECT_EQ(report("-u", write(spec, "onodesc")), "");
+    // has nothing to show, even with a usage text in the writer's description.
+    desc.usage = "not written";
+    desc.descriptions = false;
+    desc.addinfo = false;
+    EXPECT_EQ(report("-u", write(desc, "onodesc")), "");
 }
 
 // A second prototype of a name is dropped with its argument records; the
@@ -439,11 +439,11 @@ function long lookup(
 // number of the dropped one shows nowhere. Release 61 marks the first one
 // used (flag bit 16), so dropping the second is worth a warning.
 TEST_F(DllReport, DuplicatePrototypeIsDropped) {
-    objw::ObjSpec spec;
-    spec.kind = objw::Kind::Dll;
-    spec.obj_revision = 1;
-    spec.functions = {{"dup"}, {"dup"}, {"after"}};
-    spec.function_descriptions = {{0, "First one."}, {1, "Second one."}, {2, "Comes after."}};
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.obj_revision = 1;
+    desc.functions = {{"dup"}, {"dup"}, {"after"}};
+    desc.function_descriptions = {{0, "First one."}, {1, "Second one."}, {2, "Comes after."}};
     const std::string want = text(R"(
 ---------------------------DLL PROTOTYPES-------------------------------
 function long after(
@@ -456,13 +456,13 @@ function long dup(
 First one.
 )");
     for (int relno : {72, 61}) {
-        spec.relno = relno;
-        spec.prototypes = {
+        desc.relno = relno;
+        desc.prototypes = {
             proto("dup", 0, relno == 61 ? LONG | 0x10000 : LONG, {}),
             proto("dup", 1, DOUBLE, {arg("lost", STRING | WHERE_USED, "xxcode", {1, 2}, 4)}),
             proto("after", 2, LONG, {arg("x", LONG)}),
         };
-        const std::string path = write(spec, "odup");
+        const std::string path = write(desc, "odup");
         RunResult r = run_object(path, {"-eu"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, want) << relno;
@@ -478,7 +478,7 @@ First one.
 // no descriptions: -eu prints nothing.
 TEST_F(DllReport, ProgramsOfBothReleases) {
     const struct {
-        objw::ObjSpec spec;
+        objw::ObjSpec desc;
         std::string used, hints, functions;
     } cases[] = {
         {program(72, {"olib1", "olib2", "olib1", "olib3"},
@@ -509,8 +509,8 @@ function f_two                     (Hint: Located in DLL: olib2)
 )"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.spec.relno);
-        const std::string path = write(c.spec, "oprog");
+        SCOPED_TRACE(c.desc.relno);
+        const std::string path = write(c.desc, "oprog");
         const std::string used = "\n" + banner("USED DLL'S") + "\n" + text(c.used);
         EXPECT_EQ(report("-d", path), used + "\n" + banner("DLL HINTS") + "\n" + c.hints);
         const std::string with_symbols = used + "\n" + banner("SYMBOL TABLE") + "\n\n" +

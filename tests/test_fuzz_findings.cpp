@@ -40,12 +40,12 @@ TEST(FuzzFindings, EmptyNamesInTheNameIndex) {
     EXPECT_EQ(r.err, fatal("Object is corrupt: descriptions block runs past the end of its data"));
 
     // The same names in an intact object are listed like any other.
-    objw::ObjSpec spec;
-    spec.flags = objflag::DEBUG;
-    spec.symbols = {{"", LONG}};
-    spec.strings = {""};
-    spec.global_functions = {""};
-    r = TestObject(spec).run({"-s"});
+    objw::ObjSpec desc;
+    desc.flags = objflag::DEBUG;
+    desc.symbols = {{"", LONG}};
+    desc.strings = {""};
+    desc.global_functions = {""};
+    r = TestObject(desc).run({"-s"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0   long \n");

@@ -31,8 +31,8 @@ using namespace objrun;
 // What `-i` prints in front of the listing: the banner after an empty line.
 const std::string LISTING_HEAD = "\n" + objrun::banner("ASSEMBLER CODE") + "\n";
 
-RunResult list(const objw::ObjSpec &spec) {
-    return TestObject(spec).run({"-i"});
+RunResult list(const objw::ObjSpec &desc) {
+    return TestObject(desc).run({"-i"});
 }
 
 // ---------------------------------------------------------------------------
@@ -506,9 +506,9 @@ function fmt_line:
 )";
 
 TEST(Listing, EveryOpcodeAndOperandFormat) {
-    objw::ObjSpec spec = coverage_object();
-    ASSERT_EQ(spec.code.size(), 582u);
-    RunResult r = list(spec);
+    objw::ObjSpec desc = coverage_object();
+    ASSERT_EQ(desc.code.size(), 582u);
+    RunResult r = list(desc);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, LISTING_HEAD + text(COVERAGE_LISTING));

@@ -134,15 +134,15 @@ TEST(Load, BothReleasesLoadEverySection) {
 // set. Domains: those of the symbols in their order, then the records of
 // the domains section.
 TEST(Load, FullReportOfRelease61) {
-    const objw::ObjSpec spec = program(61, 0);
-    RunResult r = TestObject(spec).run();
+    const objw::ObjSpec desc = program(61, 0);
+    RunResult r = TestObject(desc).run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, MISSING_DOMAIN);
     EXPECT_EQ(blocks(r.out, "USED DLL'S", "ASSEMBLER CODE"),
               "\n" + banner("USED DLL'S") + "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\n" +
                   tables_report(61, 0) + "\n" + banner("DOMAINS") +
                   "\nxxcode\nxxname\nxxamount\nxxnosuch\nxxcount\n\n" + banner("OBJECT IDENTS") +
-                  "\n" + spec.idents[0] + "\n" + spec.idents[1] + "\n\n" + banner("COMPNR CHECKS") +
+                  "\n" + desc.idents[0] + "\n" + desc.idents[1] + "\n\n" + banner("COMPNR CHECKS") +
                   "\nCompnr check 1\t= 1207\nCompnr check 2\t= -6011\nCompnr check 3\t= 88\n");
 }
 
@@ -161,11 +161,11 @@ TEST(Load, RawSymbolEntries) {
         {72, {0, 0, 0x04, 0x01}, " DD_NAME long <0>"}, // no size data at all
     };
     for (const auto &c : cases) {
-        objw::ObjSpec spec;
-        spec.relno = c.relno;
-        spec.sections[SEC_SYMTAB].raw = c.bytes;
-        spec.sections[SEC_SYMTAB].count = 1;
-        TestObject obj(spec);
+        objw::ObjSpec desc;
+        desc.relno = c.relno;
+        desc.sections[SEC_SYMTAB].raw = c.bytes;
+        desc.sections[SEC_SYMTAB].count = 1;
+        TestObject obj(desc);
         RunResult r = obj.run({"-s"});
         EXPECT_EQ(r.status, 0) << c.line;
         EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0  " + c.line + "\n");
@@ -185,16 +185,16 @@ objw::ObjSpec dll_object() {
 }
 
 TEST(Load, AdditionalInformationChecksum) {
-    objw::ObjSpec spec = dll_object();
-    spec.addinfo_checksum = 7;
-    RunResult r = TestObject(spec).run();
+    objw::ObjSpec desc = dll_object();
+    desc.addinfo_checksum = 7;
+    RunResult r = TestObject(desc).run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, error_line("checksum for additional info failed, expected 7, but found " +
-                                std::to_string(objw::addinfo_sum(spec.addinfo_records))));
+                                std::to_string(objw::addinfo_sum(desc.addinfo_records))));
     EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
 
-    spec.addinfo_records.clear(); // data length 0: not compared
-    r = TestObject(spec).run();
+    desc.addinfo_records.clear(); // data length 0: not compared
+    r = TestObject(desc).run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
@@ -216,16 +216,16 @@ std::string without_placement(const std::string &out, const std::string &path) {
 }
 
 TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
-    objw::ObjSpec spec = program(72, objflag::DEBUG);
-    spec.kind = objw::Kind::Dll;
-    spec.prototypes = {{"main", 0, LONG, {{"a", LONG}}}};
-    spec.usage = "usage";
-    spec.function_descriptions = {{0, "Main."}};
-    TestObject plain_obj(spec);
+    objw::ObjSpec desc = program(72, objflag::DEBUG);
+    desc.kind = objw::Kind::Dll;
+    desc.prototypes = {{"main", 0, LONG, {{"a", LONG}}}};
+    desc.usage = "usage";
+    desc.function_descriptions = {{0, "Main."}};
+    TestObject plain_obj(desc);
     RunResult plain = plain_obj.run();
     ASSERT_EQ(plain.status, 0);
 
-    objw::ObjSpec moved = spec;
+    objw::ObjSpec moved = desc;
     moved.order = {12, 3, 11, 10, 9, 8, 7, 6, 5, 4, 2, 1, 0};
     moved.filler = 0xA5;
     for (int i : {0, 4, 6, 8, 12})

@@ -202,10 +202,10 @@ struct Loaded {
     uint32_t sum = 0; // running checksum after the header
 };
 
-// Builds `spec` for PATH and reads its header back as stored at `path`.
-std::unique_ptr<Loaded> load(const objw::ObjSpec &spec, const std::string &path = PATH) {
+// Builds `desc` for PATH and reads its header back as stored at `path`.
+std::unique_ptr<Loaded> load(const objw::ObjSpec &desc, const std::string &path = PATH) {
     auto l = std::make_unique<Loaded>();
-    std::vector<uint8_t> image = objw::build_object(spec, PATH);
+    std::vector<uint8_t> image = objw::build_object(desc, PATH);
     l->s.reset(smemopen(image.data(), image.size(), "r"));
     Rtot_bytes = 0;
     l->result = read_header(l->hdr, l->s.get(), "oxxmodtest", path.c_str());
@@ -221,29 +221,29 @@ uint32_t byte_sum(const std::vector<uint8_t> &b, size_t from, size_t n) {
 }
 
 objw::ObjSpec sample_spec() {
-    objw::ObjSpec spec;
-    spec.flags = objflag::DEBUG;
-    spec.obj_revision = 7;
-    spec.startdate = objw::day_number(2023, 5, 17);
-    spec.symbols = {{"a", LONG | EXTERN}, {"s", STRING, {}, 20}};
-    spec.code = objw::function_frame(0);
-    spec.functions = {{"main"}};
-    spec.strings = {"hello"};
-    spec.compnr = {11, -2, 33};
-    return spec;
+    objw::ObjSpec desc;
+    desc.flags = objflag::DEBUG;
+    desc.obj_revision = 7;
+    desc.startdate = objw::day_number(2023, 5, 17);
+    desc.symbols = {{"a", LONG | EXTERN}, {"s", STRING, {}, 20}};
+    desc.code = objw::function_frame(0);
+    desc.functions = {{"main"}};
+    desc.strings = {"hello"};
+    desc.compnr = {11, -2, 33};
+    return desc;
 }
 
 // The expected checksum equals the running sum over the header and all
 // sections, while neither the TIV block nor the trailing blocks count.
 TEST(ReadHeader, ExpectedChecksumMatchesTheRunningSum) {
     for (int relno : {61, 72}) {
-        objw::ObjSpec spec = sample_spec();
-        spec.relno = relno;
-        spec.tiv = objw::Tiv{2, 4, 1020};
-        spec.usage = "usage";
-        spec.addinfo_records = {"x"};
-        std::vector<uint8_t> image = objw::build_object(spec, PATH);
-        auto l = load(spec);
+        objw::ObjSpec desc = sample_spec();
+        desc.relno = relno;
+        desc.tiv = objw::Tiv{2, 4, 1020};
+        desc.usage = "usage";
+        desc.addinfo_records = {"x"};
+        std::vector<uint8_t> image = objw::build_object(desc, PATH);
+        auto l = load(desc);
         ASSERT_EQ(l->result, 0);
         EXPECT_EQ(l->sum, byte_sum(image, 0, HEADER_SIZE)) << relno;
         for (int i = 0; i < NSECTIONS; ++i) {
@@ -256,14 +256,14 @@ TEST(ReadHeader, ExpectedChecksumMatchesTheRunningSum) {
 }
 
 TEST(ReadHeader, TivBlock) {
-    objw::ObjSpec spec = sample_spec();
-    spec.relno = 61;
-    spec.tiv = objw::Tiv{2, 4, 1020}; // release 61 has no TIV block
-    auto l = load(spec);
+    objw::ObjSpec desc = sample_spec();
+    desc.relno = 61;
+    desc.tiv = objw::Tiv{2, 4, 1020}; // release 61 has no TIV block
+    auto l = load(desc);
     EXPECT_EQ(l->hdr.tiv, nullptr);
 
-    spec.relno = 72;
-    l = load(spec);
+    desc.relno = 72;
+    l = load(desc);
     ASSERT_NE(l->hdr.tiv, nullptr);
     EXPECT_EQ(l->hdr.tiv->type, 2);
     EXPECT_EQ(l->hdr.tiv->length, 4);
@@ -271,15 +271,15 @@ TEST(ReadHeader, TivBlock) {
     EXPECT_EQ(l->hdr.obj_revision, 7);
     EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 12);
 
-    spec.tiv = objw::Tiv{1, 5, 0}; // skipped
-    l = load(spec);
+    desc.tiv = objw::Tiv{1, 5, 0}; // skipped
+    l = load(desc);
     EXPECT_EQ(l->result, 0);
     EXPECT_EQ(l->hdr.tiv, nullptr);
     EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8 + 5);
 
     for (int32_t type : {0, -1}) { // nothing more read
-        spec.tiv = objw::Tiv{type, 4, 99};
-        l = load(spec);
+        desc.tiv = objw::Tiv{type, 4, 99};
+        l = load(desc);
         EXPECT_EQ(l->result, 0);
         EXPECT_EQ(l->hdr.tiv, nullptr);
         EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8);
@@ -287,8 +287,8 @@ TEST(ReadHeader, TivBlock) {
     }
 
     // A header read again into the same record drops the old TIV record.
-    spec.tiv = objw::Tiv{2, 4, 1020};
-    l = load(spec);
+    desc.tiv = objw::Tiv{2, 4, 1020};
+    l = load(desc);
     ASSERT_NE(l->hdr.tiv, nullptr);
     std::vector<uint8_t> image = objw::build_object(sample_spec(), PATH);
     StreamPtr s = reader(image);

@@ -24,8 +24,8 @@ Bytes section(const Bytes &image, const objw::Layout &l, int i) {
 }
 
 TEST(ObjWriter, SymbolEntriesChooseTheirWidth) {
-    objw::ObjSpec spec;
-    spec.symbols = {
+    objw::ObjSpec desc;
+    desc.symbols = {
         {"a", LONG},
         {"e", LONG | EXTERN},
         {"s", STRING, {}, 300},
@@ -35,10 +35,10 @@ TEST(ObjWriter, SymbolEntriesChooseTheirWidth) {
         {"dd", LONG | DD_NAME},
         {"big", LONG | ARRAY, {70000}},
     };
-    spec.symbols.push_back({"w", STRING, {}, 5});
-    spec.symbols.back().width = 4;
+    desc.symbols.push_back({"w", STRING, {}, 5});
+    desc.symbols.back().width = 4;
     objw::Layout l;
-    Bytes image = objw::build_object(spec, PATH, &l);
+    Bytes image = objw::build_object(desc, PATH, &l);
     Bytes want = {0, 0, 0,    1,                              // a: no name without DEBUG
                   0, 0, 0,    9,    'e', 0,                   // e: extern keeps its name
                   0, 0, 8,    4,    1,   0x2C,                // s: 2-byte length
@@ -55,17 +55,17 @@ TEST(ObjWriter, SymbolEntriesChooseTheirWidth) {
 }
 
 TEST(ObjWriter, PrototypesAndTrailingBlocks) {
-    objw::ObjSpec spec;
-    spec.kind = objw::Kind::Dll;
-    spec.obj_revision = 1;
-    spec.prototypes = {{"f", 3, STRING, {{"a", LONG | WHERE_USED, "", {7}}}}};
-    spec.prototypes[0].domain = "xxcode";
-    spec.prototypes[0].args[0].whereused = 9;
-    spec.usage = "U";
-    spec.function_descriptions = {{1, "D"}};
-    spec.addinfo_records = {"ab", "c"};
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.obj_revision = 1;
+    desc.prototypes = {{"f", 3, STRING, {{"a", LONG | WHERE_USED, "", {7}}}}};
+    desc.prototypes[0].domain = "xxcode";
+    desc.prototypes[0].args[0].whereused = 9;
+    desc.usage = "U";
+    desc.function_descriptions = {{1, "D"}};
+    desc.addinfo_records = {"ab", "c"};
     objw::Layout l;
-    Bytes image = objw::build_object(spec, PATH, &l);
+    Bytes image = objw::build_object(desc, PATH, &l);
     EXPECT_EQ(section(image, l, SEC_PROTOTYPES),
               (Bytes{0, 2, 'f', 0,   0, 3, 0, 7, 'x', 'x', 'c', 'o', 'd', 'e', 0, 0, 0, 0, 4, 1,
                      1, 0, 2,   'a', 0, 0, 0, 4, 0,   0,   1,   0,   0,   0,   9, 1, 0, 0, 0, 7}));
@@ -104,31 +104,31 @@ addinfo rec
 )";
 
 objw::ObjSpec expected_spec() {
-    objw::ObjSpec spec;
-    spec.kind = objw::Kind::Dll;
-    spec.relno = 61;
-    spec.flags = objflag::DEBUG | objflag::STICKY;
-    spec.obj_revision = 2;
-    spec.startdate = objw::day_number(2020, 2, 29);
-    spec.used_dlls = {"oxxone"};
-    spec.prototypes = {{"f", 0, STRING | BOOLEAN, {{"a", LONG | OPTIONAL_ARG, "", {2, 3}}}}};
-    spec.prototypes[0].domain = "xxcode";
-    spec.prototypes[0].argcount = 255;
-    spec.prototypes[0].required = 1;
-    spec.symbols = {{"v", LONG | ARRAY, {3, 4}}, {"s", STRING, {}, 12, "xxname"}};
-    spec.functions = {{"f"}, {"g", FUNCTION | EXTERN, 1}};
-    spec.global_functions = {"chr$"};
-    spec.strings = {"  padded\tA "};
-    spec.doubles = {"1.5"};
-    spec.domains = {{"xxextra", {"v"}, {99}}};
-    spec.idents = {"id"};
-    spec.code = {1, 2};
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.relno = 61;
+    desc.flags = objflag::DEBUG | objflag::STICKY;
+    desc.obj_revision = 2;
+    desc.startdate = objw::day_number(2020, 2, 29);
+    desc.used_dlls = {"oxxone"};
+    desc.prototypes = {{"f", 0, STRING | BOOLEAN, {{"a", LONG | OPTIONAL_ARG, "", {2, 3}}}}};
+    desc.prototypes[0].domain = "xxcode";
+    desc.prototypes[0].argcount = 255;
+    desc.prototypes[0].required = 1;
+    desc.symbols = {{"v", LONG | ARRAY, {3, 4}}, {"s", STRING, {}, 12, "xxname"}};
+    desc.functions = {{"f"}, {"g", FUNCTION | EXTERN, 1}};
+    desc.global_functions = {"chr$"};
+    desc.strings = {"  padded\tA "};
+    desc.doubles = {"1.5"};
+    desc.domains = {{"xxextra", {"v"}, {99}}};
+    desc.idents = {"id"};
+    desc.code = {1, 2};
     Bytes frame = objw::function_frame(0, {3, 4}, {0x8000, 1}, {1});
-    spec.code.insert(spec.code.end(), frame.begin(), frame.end());
-    spec.usage = "use it";
-    spec.function_descriptions = {{0, "does things"}};
-    spec.addinfo_records = {"rec"};
-    return spec;
+    desc.code.insert(desc.code.end(), frame.begin(), frame.end());
+    desc.usage = "use it";
+    desc.function_descriptions = {{0, "does things"}};
+    desc.addinfo_records = {"rec"};
+    return desc;
 }
 
 TEST(Description, ParsesToTheSameObjectAsTheSpec) {
@@ -137,25 +137,25 @@ TEST(Description, ParsesToTheSameObjectAsTheSpec) {
 }
 
 TEST(Description, DamageDirectives) {
-    objw::ObjSpec spec = objw::parse_description(
+    objw::ObjSpec desc = objw::parse_description(
         "tiv 2 1020\norder idents 2\ngap symtab 4\nsection funtab start=7 count=3\n"
         "section strings raw 00 01 41 00\nheader magic [_zel_obj_]X\nheader enddate 2000-01-01\n"
         "header relno 99\nchecksum_delta -1\naddinfo_checksum 5\npatch 0x10 ABCD\ntruncate 300\n");
-    EXPECT_EQ(spec.tiv->type, 2);
-    EXPECT_EQ(spec.tiv->value, 1020);
-    EXPECT_EQ(spec.order, (std::vector<int>{SEC_IDENTS, SEC_CODE}));
-    EXPECT_EQ(spec.sections[SEC_SYMTAB].gap, 4u);
-    EXPECT_EQ(spec.sections[SEC_FUNTAB].start, 7u);
-    EXPECT_EQ(spec.sections[SEC_FUNTAB].count, 3);
-    EXPECT_EQ(spec.sections[SEC_STRINGS].raw, (Bytes{0, 1, 'A', 0}));
-    EXPECT_EQ(spec.header.magic, "[_zel_obj_]X");
-    EXPECT_EQ(spec.header.enddate, objw::day_number(2000, 1, 1));
-    EXPECT_EQ(spec.header.relno, 99);
-    EXPECT_EQ(spec.header.checksum_delta, -1);
-    EXPECT_EQ(spec.addinfo_checksum, 5u);
-    EXPECT_EQ(spec.patches.at(0).offset, 16u);
-    EXPECT_EQ(spec.patches.at(0).bytes, (Bytes{0xAB, 0xCD}));
-    EXPECT_EQ(spec.truncate, 300u);
+    EXPECT_EQ(desc.tiv->type, 2);
+    EXPECT_EQ(desc.tiv->value, 1020);
+    EXPECT_EQ(desc.order, (std::vector<int>{SEC_IDENTS, SEC_CODE}));
+    EXPECT_EQ(desc.sections[SEC_SYMTAB].gap, 4u);
+    EXPECT_EQ(desc.sections[SEC_FUNTAB].start, 7u);
+    EXPECT_EQ(desc.sections[SEC_FUNTAB].count, 3);
+    EXPECT_EQ(desc.sections[SEC_STRINGS].raw, (Bytes{0, 1, 'A', 0}));
+    EXPECT_EQ(desc.header.magic, "[_zel_obj_]X");
+    EXPECT_EQ(desc.header.enddate, objw::day_number(2000, 1, 1));
+    EXPECT_EQ(desc.header.relno, 99);
+    EXPECT_EQ(desc.header.checksum_delta, -1);
+    EXPECT_EQ(desc.addinfo_checksum, 5u);
+    EXPECT_EQ(desc.patches.at(0).offset, 16u);
+    EXPECT_EQ(desc.patches.at(0).bytes, (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(desc.truncate, 300u);
 }
 
 TEST(Description, ErrorsNameTheLine) {

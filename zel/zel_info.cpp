@@ -186,8 +186,8 @@ void print_version(int full) {
     }
     fputs(dashes48, stderr);
     fputs("zel_info: object information tool of the 4GL runtime\n", stderr);
-    const char *spec = getenv("CONFIGSPEC");
-    if (spec && strcmp(spec, "PRINT") == 0) {
+    const char *config = getenv("CONFIGSPEC");
+    if (config && strcmp(config, "PRINT") == 0) {
         fputs(dashes48, stderr);
         fputs("\nConfig spec: \n", stderr);
         for (const char *line : config_lines) {

@@ -34,9 +34,9 @@ inline RunResult run_object(const std::string &path, std::vector<std::string> op
 // place).
 class TestObject {
   public:
-    explicit TestObject(const objw::ObjSpec &spec, const std::string &stored_as = "")
+    explicit TestObject(const objw::ObjSpec &desc, const std::string &stored_as = "")
         : path_(dir_.path() + "/oxxtes/" + BASE) {
-        image_ = objw::build_object(spec, path_, &layout_);
+        image_ = objw::build_object(desc, path_, &layout_);
         if (!stored_as.empty()) path_ = dir_.path() + "/" + stored_as;
         std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
         write_file(path_, std::string(image_.begin(), image_.end()));
@@ -57,10 +57,10 @@ class TestObject {
     objw::Layout layout_;
 };
 
-// Where the sections and trailing blocks of `spec` lie (to aim patches).
-inline objw::Layout layout_of(const objw::ObjSpec &spec) {
+// Where the sections and trailing blocks of `desc` lie (to aim patches).
+inline objw::Layout layout_of(const objw::ObjSpec &desc) {
     objw::Layout l;
-    objw::build_object(spec, "/x/oxxtes/" + BASE, &l);
+    objw::build_object(desc, "/x/oxxtes/" + BASE, &l);
     return l;
 }
 

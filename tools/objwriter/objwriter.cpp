@@ -129,13 +129,13 @@ bool is_number(std::string_view t) {
            std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-int resolve_symbol(const ObjSpec &spec, const std::string &ref) {
-    int i = is_number(ref) ? std::stoi(ref) : symbol_index(spec, ref);
-    if (i < 0 || size_t(i) >= spec.symbols.size()) throw DescError("unknown symbol '" + ref + "'");
+int resolve_symbol(const ObjSpec &desc, const std::string &ref) {
+    int i = is_number(ref) ? std::stoi(ref) : symbol_index(desc, ref);
+    if (i < 0 || size_t(i) >= desc.symbols.size()) throw DescError("unknown symbol '" + ref + "'");
     return i;
 }
 
-std::vector<uint8_t> write_prototypes(const ObjSpec &spec) {
+std::vector<uint8_t> write_prototypes(const ObjSpec &desc) {
     Out o;
     auto text_with_length = [&](const std::string &t) {
         if (t.empty()) {
@@ -145,7 +145,7 @@ std::vector<uint8_t> write_prototypes(const ObjSpec &spec) {
         o.u16(unsigned(t.size() + 1));
         o.str(t);
     };
-    for (const Prototype &p : spec.prototypes) {
+    for (const Prototype &p : desc.prototypes) {
         o.u16(unsigned(p.name.size() + 1));
         o.str(p.name);
         o.u16(p.funnr);
@@ -160,7 +160,7 @@ std::vector<uint8_t> write_prototypes(const ObjSpec &spec) {
             o.u32(a.flags);
             o.u16(unsigned(a.reserved.size()));
             o.block(a.reserved.data(), a.reserved.size());
-            if ((a.flags & WHERE_USED) && spec.obj_revision != 0) o.u16(a.whereused);
+            if ((a.flags & WHERE_USED) && desc.obj_revision != 0) o.u16(a.whereused);
             o.u8(unsigned(a.dims.size()));
             for (uint32_t d : a.dims)
                 o.u32(d);
@@ -209,14 +209,14 @@ uint32_t width_bits(int width) {
     return width == 2 ? SIZE16 : width == 4 ? SIZE32 : 0;
 }
 
-bool names_stored(const ObjSpec &spec, uint32_t flags) {
-    return (flags & EXTERN) || (spec.flags & objflag::DEBUG);
+bool names_stored(const ObjSpec &desc, uint32_t flags) {
+    return (flags & EXTERN) || (desc.flags & objflag::DEBUG);
 }
 
 // Writes the symbol table; `offsets` receives each entry's offset.
-std::vector<uint8_t> write_symtab(const ObjSpec &spec, std::vector<uint32_t> &offsets) {
+std::vector<uint8_t> write_symtab(const ObjSpec &desc, std::vector<uint32_t> &offsets) {
     Out o;
-    for (const SymbolEntry &s : spec.symbols) {
+    for (const SymbolEntry &s : desc.symbols) {
         offsets.push_back(o.pos());
         uint32_t flags = s.flags & ~(SIZE16 | SIZE32);
         std::vector<uint32_t> values = size_values(s, flags);
@@ -224,11 +224,11 @@ std::vector<uint8_t> write_symtab(const ObjSpec &spec, std::vector<uint32_t> &of
         if (!s.width && string_has_domain(s) && width < 2) width = 2;
         bool has_size_data = !(flags & DD_NAME) && (flags & (ARRAY | STRING));
         if (has_size_data) flags |= width_bits(width);
-        o.flag(flags, s.code61, spec.relno, "symbol '" + s.name + "'");
+        o.flag(flags, s.code61, desc.relno, "symbol '" + s.name + "'");
         if (!(flags & DD_NAME) && (flags & ARRAY)) o.u8(unsigned(values.size()));
         for (uint32_t v : values)
             o.sized(v, width);
-        if (names_stored(spec, flags)) o.str(s.name);
+        if (names_stored(desc, flags)) o.str(s.name);
     }
     return o.take();
 }
@@ -251,9 +251,9 @@ std::vector<std::pair<uint16_t, uint32_t>> frame_positions(const std::vector<uin
     return found;
 }
 
-uint32_t function_value(const ObjSpec &spec, size_t index,
+uint32_t function_value(const ObjSpec &desc, size_t index,
                         const std::vector<std::pair<uint16_t, uint32_t>> &frames) {
-    const FunctionEntry &f = spec.functions[index];
+    const FunctionEntry &f = desc.functions[index];
     if (f.value) return *f.value;
     if (f.flags == (FUNCTION | EXTERN)) return 0;
     for (auto [number, pos] : frames)
@@ -261,23 +261,23 @@ uint32_t function_value(const ObjSpec &spec, size_t index,
     return 0;
 }
 
-std::vector<uint8_t> write_funtab(const ObjSpec &spec) {
-    const auto frames = frame_positions(spec.code);
+std::vector<uint8_t> write_funtab(const ObjSpec &desc) {
+    const auto frames = frame_positions(desc.code);
     Out o;
-    for (size_t i = 0; i < spec.functions.size(); ++i) {
-        const FunctionEntry &f = spec.functions[i];
-        o.flag(f.flags, f.code61, spec.relno, "function '" + f.name + "'");
-        o.u32(function_value(spec, i, frames));
-        bool named = spec.relno == 72 || (f.flags & EXTERN) ||
-                     (spec.flags & (objflag::DEBUG | objflag::PROFILE));
+    for (size_t i = 0; i < desc.functions.size(); ++i) {
+        const FunctionEntry &f = desc.functions[i];
+        o.flag(f.flags, f.code61, desc.relno, "function '" + f.name + "'");
+        o.u32(function_value(desc, i, frames));
+        bool named = desc.relno == 72 || (f.flags & EXTERN) ||
+                     (desc.flags & (objflag::DEBUG | objflag::PROFILE));
         if (named) o.str(f.name);
     }
     return o.take();
 }
 
-std::vector<uint8_t> write_string_constants(const ObjSpec &spec) {
+std::vector<uint8_t> write_string_constants(const ObjSpec &desc) {
     Out o;
-    for (const std::string &t : spec.strings) {
+    for (const std::string &t : desc.strings) {
         o.u16(unsigned(std::strlen(t.c_str())));
         o.str(t);
     }
@@ -286,27 +286,27 @@ std::vector<uint8_t> write_string_constants(const ObjSpec &spec) {
 
 // The domain entries: one per domain named by symbols (in the order of first
 // use), then the explicit ones.
-std::vector<DomainEntry> all_domains(const ObjSpec &spec) {
+std::vector<DomainEntry> all_domains(const ObjSpec &desc) {
     std::vector<DomainEntry> out;
-    for (size_t i = 0; i < spec.symbols.size(); ++i) {
-        const std::string &d = spec.symbols[i].domain;
+    for (size_t i = 0; i < desc.symbols.size(); ++i) {
+        const std::string &d = desc.symbols[i].domain;
         if (d.empty()) continue;
         auto it = std::find_if(out.begin(), out.end(), [&](auto &e) { return e.name == d; });
         if (it == out.end()) it = out.insert(out.end(), DomainEntry{d, {}, {}});
         it->symbols.push_back(std::to_string(i));
     }
-    out.insert(out.end(), spec.domains.begin(), spec.domains.end());
+    out.insert(out.end(), desc.domains.begin(), desc.domains.end());
     return out;
 }
 
-std::vector<uint8_t> write_domains(const ObjSpec &spec, const std::vector<DomainEntry> &domains,
+std::vector<uint8_t> write_domains(const ObjSpec &desc, const std::vector<DomainEntry> &domains,
                                    const std::vector<uint32_t> &offsets) {
     Out o;
     for (const DomainEntry &d : domains) {
         o.str(d.name);
         o.u16(unsigned(d.symbols.size() + d.offsets.size()));
         for (const std::string &ref : d.symbols)
-            o.u32(offsets[size_t(resolve_symbol(spec, ref))]);
+            o.u32(offsets[size_t(resolve_symbol(desc, ref))]);
         for (uint32_t off : d.offsets)
             o.u32(off);
     }
@@ -314,16 +314,16 @@ std::vector<uint8_t> write_domains(const ObjSpec &spec, const std::vector<Domain
     return o.take();
 }
 
-std::vector<uint8_t> write_descriptions(const ObjSpec &spec) {
+std::vector<uint8_t> write_descriptions(const ObjSpec &desc) {
     Out body;
-    body.u16(unsigned(spec.function_descriptions.size()));
-    if (spec.usage) {
-        body.u32(uint32_t(spec.usage->size() + 1));
-        body.str(*spec.usage);
+    body.u16(unsigned(desc.function_descriptions.size()));
+    if (desc.usage) {
+        body.u32(uint32_t(desc.usage->size() + 1));
+        body.str(*desc.usage);
     } else {
         body.u32(0);
     }
-    for (const FunctionDescription &d : spec.function_descriptions) {
+    for (const FunctionDescription &d : desc.function_descriptions) {
         body.u32(uint32_t(d.text.size() + 1));
         body.u16(d.funnr);
         body.str(d.text);
@@ -335,9 +335,9 @@ std::vector<uint8_t> write_descriptions(const ObjSpec &spec) {
     return o.take();
 }
 
-std::vector<uint8_t> write_addinfo(const ObjSpec &spec) {
+std::vector<uint8_t> write_addinfo(const ObjSpec &desc) {
     Out data;
-    for (const std::string &r : spec.addinfo_records)
+    for (const std::string &r : desc.addinfo_records)
         data.str(r);
     std::vector<uint8_t> d = data.take();
     Out o;
@@ -345,62 +345,62 @@ std::vector<uint8_t> write_addinfo(const ObjSpec &spec) {
     o.u16(ADDINFO_FORMAT);
     o.u16(ADDINFO_HEADER);
     o.u32(uint32_t(d.size()));
-    o.u16(unsigned(spec.addinfo_records.size()));
-    o.u32(spec.addinfo_checksum.value_or(addinfo_sum(spec.addinfo_records)));
+    o.u16(unsigned(desc.addinfo_records.size()));
+    o.u32(desc.addinfo_checksum.value_or(addinfo_sum(desc.addinfo_records)));
     o.bytes(d);
     return o.take();
 }
 
-int32_t counted_externs(const ObjSpec &spec) {
+int32_t counted_externs(const ObjSpec &desc) {
     constexpr uint32_t mask = TABLE | DD_NAME | EXTERN;
-    return int32_t(std::count_if(spec.symbols.begin(), spec.symbols.end(),
+    return int32_t(std::count_if(desc.symbols.begin(), desc.symbols.end(),
                                  [](const SymbolEntry &s) { return (s.flags & mask) == EXTERN; }));
 }
 
 // The contents of every section, in index order.
-std::array<std::vector<uint8_t>, NSECTIONS> write_sections(const ObjSpec &spec) {
+std::array<std::vector<uint8_t>, NSECTIONS> write_sections(const ObjSpec &desc) {
     std::array<std::vector<uint8_t>, NSECTIONS> sec;
     std::vector<uint32_t> offsets;
-    sec[SEC_PROTOTYPES] = write_prototypes(spec);
-    sec[SEC_USED_DLLS] = write_strings_only(spec.used_dlls);
+    sec[SEC_PROTOTYPES] = write_prototypes(desc);
+    sec[SEC_USED_DLLS] = write_strings_only(desc.used_dlls);
     {
         Out o;
-        o.bytes(spec.code);
+        o.bytes(desc.code);
         sec[SEC_CODE] = o.take();
     }
-    sec[SEC_COMPNR1] = write_long(spec.compnr[0]);
-    sec[SEC_SYMTAB] = write_symtab(spec, offsets);
-    sec[SEC_COMPNR2] = write_long(spec.compnr[1]);
-    sec[SEC_FUNTAB] = write_funtab(spec);
-    sec[SEC_GLOBFUN] = write_strings_only(spec.global_functions);
-    sec[SEC_STRINGS] = write_string_constants(spec);
-    sec[SEC_COMPNR3] = write_long(spec.compnr[2]);
-    sec[SEC_DOUBLES] = write_strings_only(spec.doubles);
-    const std::vector<DomainEntry> domains = all_domains(spec);
-    sec[SEC_DOMAINS] = write_domains(spec, domains, offsets);
-    sec[SEC_IDENTS] = write_strings_only(spec.idents);
+    sec[SEC_COMPNR1] = write_long(desc.compnr[0]);
+    sec[SEC_SYMTAB] = write_symtab(desc, offsets);
+    sec[SEC_COMPNR2] = write_long(desc.compnr[1]);
+    sec[SEC_FUNTAB] = write_funtab(desc);
+    sec[SEC_GLOBFUN] = write_strings_only(desc.global_functions);
+    sec[SEC_STRINGS] = write_string_constants(desc);
+    sec[SEC_COMPNR3] = write_long(desc.compnr[2]);
+    sec[SEC_DOUBLES] = write_strings_only(desc.doubles);
+    const std::vector<DomainEntry> domains = all_domains(desc);
+    sec[SEC_DOMAINS] = write_domains(desc, domains, offsets);
+    sec[SEC_IDENTS] = write_strings_only(desc.idents);
     return sec;
 }
 
-std::array<uint16_t, NSECTIONS> record_counts(const ObjSpec &spec) {
-    return {uint16_t(spec.prototypes.size()),
-            uint16_t(spec.used_dlls.size()),
+std::array<uint16_t, NSECTIONS> record_counts(const ObjSpec &desc) {
+    return {uint16_t(desc.prototypes.size()),
+            uint16_t(desc.used_dlls.size()),
             1,
             1,
-            uint16_t(spec.symbols.size()),
+            uint16_t(desc.symbols.size()),
             1,
-            uint16_t(spec.functions.size()),
-            uint16_t(spec.global_functions.size()),
-            uint16_t(spec.strings.size()),
+            uint16_t(desc.functions.size()),
+            uint16_t(desc.global_functions.size()),
+            uint16_t(desc.strings.size()),
             1,
-            uint16_t(spec.doubles.size()),
-            uint16_t(all_domains(spec).size()),
-            uint16_t(spec.idents.size())};
+            uint16_t(desc.doubles.size()),
+            uint16_t(all_domains(desc).size()),
+            uint16_t(desc.idents.size())};
 }
 
-std::vector<int> file_order(const ObjSpec &spec) {
+std::vector<int> file_order(const ObjSpec &desc) {
     std::vector<int> order;
-    for (int s : spec.order) {
+    for (int s : desc.order) {
         if (s < 0 || s >= NSECTIONS) throw DescError("section index out of range");
         if (std::find(order.begin(), order.end(), s) != order.end())
             throw DescError("section named twice in the order");
@@ -411,9 +411,9 @@ std::vector<int> file_order(const ObjSpec &spec) {
     return order;
 }
 
-void append_tiv(const ObjSpec &spec, std::vector<uint8_t> &image) {
-    if (spec.relno != 72 || !spec.tiv) return;
-    const Tiv &t = *spec.tiv;
+void append_tiv(const ObjSpec &desc, std::vector<uint8_t> &image) {
+    if (desc.relno != 72 || !desc.tiv) return;
+    const Tiv &t = *desc.tiv;
     Out o;
     o.u32(uint32_t(t.type));
     o.u32(uint32_t(t.length));
@@ -423,7 +423,7 @@ void append_tiv(const ObjSpec &spec, std::vector<uint8_t> &image) {
     // The reader skips these bytes by a relative seek and finds the sections
     // by their offsets, so a huge length needs only a bounded filler.
     if (t.type == 1 && t.length > 0)
-        image.insert(image.end(), std::min<size_t>(size_t(t.length), TIV_FILLER_MAX), spec.filler);
+        image.insert(image.end(), std::min<size_t>(size_t(t.length), TIV_FILLER_MAX), desc.filler);
 }
 
 struct HeaderFields {
@@ -431,21 +431,21 @@ struct HeaderFields {
     int32_t relno, bytesheader, startdate, enddate, options, flags, count_extern, obj_revision, fsm;
 };
 
-HeaderFields header_fields(const ObjSpec &spec, const std::string &path) {
-    uint32_t flags = spec.flags;
-    if (spec.kind == Kind::Dll) flags |= objflag::DLL;
-    if (spec.addinfo) flags |= objflag::ADDINFO;
-    HeaderFields h{spec.kind == Kind::Dll ? "[_zel_dll_]" : "[_zel_obj_]",
-                   spec.relno,
+HeaderFields header_fields(const ObjSpec &desc, const std::string &path) {
+    uint32_t flags = desc.flags;
+    if (desc.kind == Kind::Dll) flags |= objflag::DLL;
+    if (desc.addinfo) flags |= objflag::ADDINFO;
+    HeaderFields h{desc.kind == Kind::Dll ? "[_zel_dll_]" : "[_zel_obj_]",
+                   desc.relno,
                    HEADER_SIZE,
-                   spec.startdate,
-                   spec.enddate,
-                   spec.options,
+                   desc.startdate,
+                   desc.enddate,
+                   desc.options,
                    int32_t(flags),
-                   spec.count_extern.value_or(counted_externs(spec)),
-                   spec.obj_revision,
+                   desc.count_extern.value_or(counted_externs(desc)),
+                   desc.obj_revision,
                    int32_t(fname_sum(path.c_str()))};
-    const HeaderOverride &o = spec.header;
+    const HeaderOverride &o = desc.header;
     if (o.magic) h.magic = *o.magic;
     h.relno = o.relno.value_or(h.relno);
     h.bytesheader = o.bytesheader.value_or(h.bytesheader);
@@ -478,10 +478,10 @@ std::vector<uint8_t> write_header(const HeaderFields &h, const Layout &l,
     return o.take();
 }
 
-void apply_patches(const ObjSpec &spec, std::vector<uint8_t> &image) {
-    for (const Patch &p : spec.patches) {
+void apply_patches(const ObjSpec &desc, std::vector<uint8_t> &image) {
+    for (const Patch &p : desc.patches) {
         if (p.offset + p.bytes.size() > image.size())
-            image.resize(p.offset + p.bytes.size(), spec.filler);
+            image.resize(p.offset + p.bytes.size(), desc.filler);
         std::copy(p.bytes.begin(), p.bytes.end(), image.begin() + long(p.offset));
     }
 }
@@ -500,15 +500,15 @@ int32_t day_number(int year, int month, int day) {
     return n + day;
 }
 
-int function_index(const ObjSpec &spec, std::string_view name) {
-    for (size_t i = 0; i < spec.functions.size(); ++i)
-        if (spec.functions[i].name == name) return int(i);
+int function_index(const ObjSpec &desc, std::string_view name) {
+    for (size_t i = 0; i < desc.functions.size(); ++i)
+        if (desc.functions[i].name == name) return int(i);
     return -1;
 }
 
-int symbol_index(const ObjSpec &spec, std::string_view name) {
-    for (size_t i = 0; i < spec.symbols.size(); ++i)
-        if (spec.symbols[i].name == name) return int(i);
+int symbol_index(const ObjSpec &desc, std::string_view name) {
+    for (size_t i = 0; i < desc.symbols.size(); ++i)
+        if (desc.symbols[i].name == name) return int(i);
     return -1;
 }
 
@@ -566,31 +566,31 @@ uint32_t object_checksum(const std::vector<uint8_t> &image) {
     return sum;
 }
 
-std::vector<uint8_t> build_object(const ObjSpec &spec, const std::string &path, Layout *layout) {
-    if (spec.relno != 61 && spec.relno != 72) throw DescError("relno must be 61 or 72");
-    ReleaseScope release(spec.relno);
-    auto sections = write_sections(spec);
-    const auto counts = record_counts(spec);
+std::vector<uint8_t> build_object(const ObjSpec &desc, const std::string &path, Layout *layout) {
+    if (desc.relno != 61 && desc.relno != 72) throw DescError("relno must be 61 or 72");
+    ReleaseScope release(desc.relno);
+    auto sections = write_sections(desc);
+    const auto counts = record_counts(desc);
 
     std::vector<uint8_t> image(HEADER_SIZE, 0);
-    append_tiv(spec, image);
+    append_tiv(desc, image);
     Layout l;
-    for (int i : file_order(spec)) {
-        const SectionOverride &ov = spec.sections[size_t(i)];
+    for (int i : file_order(desc)) {
+        const SectionOverride &ov = desc.sections[size_t(i)];
         const std::vector<uint8_t> &bytes = ov.raw ? *ov.raw : sections[size_t(i)];
-        image.insert(image.end(), ov.gap, spec.filler);
+        image.insert(image.end(), ov.gap, desc.filler);
         l.start[size_t(i)] = uint32_t(image.size());
         l.size[size_t(i)] = uint32_t(bytes.size());
         image.insert(image.end(), bytes.begin(), bytes.end());
         if (i != SEC_IDENTS) continue;
-        if (spec.descriptions) {
+        if (desc.descriptions) {
             l.descriptions = uint32_t(image.size());
-            auto d = write_descriptions(spec);
+            auto d = write_descriptions(desc);
             image.insert(image.end(), d.begin(), d.end());
         }
-        if (spec.addinfo) {
+        if (desc.addinfo) {
             l.addinfo = uint32_t(image.size());
-            auto a = write_addinfo(spec);
+            auto a = write_addinfo(desc);
             image.insert(image.end(), a.begin(), a.end());
         }
     }
@@ -600,27 +600,27 @@ std::vector<uint8_t> build_object(const ObjSpec &spec, const std::string &path, 
     Layout table = l;
     std::array<uint16_t, NSECTIONS> count = counts;
     for (size_t i = 0; i < NSECTIONS; ++i) {
-        const SectionOverride &ov = spec.sections[i];
+        const SectionOverride &ov = desc.sections[i];
         table.start[i] = ov.start.value_or(table.start[i]);
         table.size[i] = ov.size.value_or(table.size[i]);
         count[i] = ov.count.value_or(count[i]);
     }
-    std::vector<uint8_t> header = write_header(header_fields(spec, path), table, count);
+    std::vector<uint8_t> header = write_header(header_fields(desc, path), table, count);
     std::copy(header.begin(), header.end(), image.begin());
 
-    uint32_t checksum = spec.header.checksum.value_or(object_checksum(image));
-    checksum += uint32_t(spec.header.checksum_delta);
+    uint32_t checksum = desc.header.checksum.value_or(object_checksum(image));
+    checksum += uint32_t(desc.header.checksum_delta);
     for (int k = 0; k < 4; ++k)
         image[HEADER_CHECKSUM_AT + size_t(k)] = uint8_t(checksum >> (24 - 8 * k));
 
-    apply_patches(spec, image);
-    if (spec.hook) spec.hook(image);
-    if (spec.truncate && *spec.truncate < image.size()) image.resize(*spec.truncate);
+    apply_patches(desc, image);
+    if (desc.hook) desc.hook(image);
+    if (desc.truncate && *desc.truncate < image.size()) image.resize(*desc.truncate);
     return image;
 }
 
-void write_object_file(const ObjSpec &spec, const std::string &path) {
-    std::vector<uint8_t> image = build_object(spec, path);
+void write_object_file(const ObjSpec &desc, const std::string &path) {
+    std::vector<uint8_t> image = build_object(desc, path);
     std::filesystem::path p(path);
     if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

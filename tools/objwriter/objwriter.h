@@ -238,8 +238,8 @@ struct ObjSpec {
 };
 
 // Index of a function-table entry or a symbol entry by name; -1 when none.
-int function_index(const ObjSpec &spec, std::string_view name);
-int symbol_index(const ObjSpec &spec, std::string_view name);
+int function_index(const ObjSpec &desc, std::string_view name);
+int symbol_index(const ObjSpec &desc, std::string_view name);
 
 // A function frame: SUB_TEXT (function number), the body, RET and SUB_LINK
 // with the argument words (bit 15: by reference), locals and globals.
@@ -258,12 +258,12 @@ struct Layout {
 };
 
 // The object's bytes; `path` is where it will be stored (for fsm). Throws
-// DescError when the spec cannot be encoded (a flag word without a release-61
+// DescError when the description cannot be encoded (a flag word without a release-61
 // code, an unknown symbol name).
-std::vector<uint8_t> build_object(const ObjSpec &spec, const std::string &path,
+std::vector<uint8_t> build_object(const ObjSpec &desc, const std::string &path,
                                   Layout *layout = nullptr);
 // Builds the object for `path`, creates the directories and writes the file.
-void write_object_file(const ObjSpec &spec, const std::string &path);
+void write_object_file(const ObjSpec &desc, const std::string &path);
 // Where object `name` lives under the directory `objroot`: the directory is
 // the first six characters of the name, the file "o" plus the name from its
 // fourth character on (objroot/oxxmod/omodtest for oxxmodtest).
