@@ -106,15 +106,15 @@ const char *entry_name(Cursor &c, bool stored, long index, char (&made)[20]) {
     fatal_error("%s", message);
 }
 
-void decode_used_dlls(Load &, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "used DLL's section");
+void decode_used_dlls(Load &, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++)
         add_dll_list(c.cstr());
 }
 
-void decode_symtab(Load &, Buffer &buf, unsigned count) {
+void decode_symtab(Load &, Buffer &buf, unsigned count, const char *name) {
     init_object_flags();
-    Cursor c(buf.data(), buf.size(), "symtab section");
+    Cursor c(buf.data(), buf.size(), name);
     bool debug = zel.hdr.flags & objflag::DEBUG;
     for (unsigned i = 0; i < count; i++) {
         uint32_t offset = uint32_t(c.pos());
@@ -153,9 +153,9 @@ void decode_symtab(Load &, Buffer &buf, unsigned count) {
     }
 }
 
-void decode_funtab(Load &, Buffer &buf, unsigned count) {
+void decode_funtab(Load &, Buffer &buf, unsigned count, const char *name) {
     init_object_flags();
-    Cursor c(buf.data(), buf.size(), "funtab section");
+    Cursor c(buf.data(), buf.size(), name);
     bool names_stored = zel.hdr.relno == 72;
     bool debug_or_profile = zel.hdr.flags & (objflag::DEBUG | objflag::PROFILE);
     for (unsigned i = 0; i < count; i++) {
@@ -178,16 +178,16 @@ void decode_funtab(Load &, Buffer &buf, unsigned count) {
     }
 }
 
-void decode_global_functions(Load &, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "glob fun section");
+void decode_global_functions(Load &, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++) {
         Symbol *s = addsymbol(nullptr, c.cstr(), FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0);
         add_glob_fun_list(s);
     }
 }
 
-void decode_strings(Load &, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "strings section");
+void decode_strings(Load &, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
         unsigned length = c.u16();
@@ -197,14 +197,14 @@ void decode_strings(Load &, Buffer &buf, unsigned count) {
     }
 }
 
-void decode_doubles(Load &, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "doubles section");
+void decode_doubles(Load &, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++)
         add_dbl_list(constant(c.cstr(), TOK_DOUBLE));
 }
 
-void decode_domains(Load &ld, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "domains section");
+void decode_domains(Load &ld, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
         unsigned n = c.u16();
@@ -221,8 +221,8 @@ void decode_domains(Load &ld, Buffer &buf, unsigned count) {
     ld.domains = std::move(buf);
 }
 
-void decode_idents(Load &, Buffer &buf, unsigned count) {
-    Cursor c(buf.data(), buf.size(), "idents section");
+void decode_idents(Load &, Buffer &buf, unsigned count, const char *name) {
+    Cursor c(buf.data(), buf.size(), name);
     for (unsigned i = 0; i < count; i++)
         add_ident_list(constant(c.cstr(), TOK_STRING));
 }
@@ -232,7 +232,7 @@ struct SectionStep {
     int index;
     const char *label; // step label of read errors
     const char *name;  // how corrupt-object messages name the section
-    void (*decode)(Load &, Buffer &, unsigned count);
+    void (*decode)(Load &, Buffer &, unsigned count, const char *name);
     int compnr; // 1 to 3 for a compnr check (one long), else 0
 };
 
@@ -276,7 +276,7 @@ void read_sections(Load &ld) {
         if (step.index == SEC_CODE)
             zel.code = std::move(buf);
         else
-            step.decode(ld, buf, h.count[step.index]);
+            step.decode(ld, buf, h.count[step.index], step.name);
     }
 }
 

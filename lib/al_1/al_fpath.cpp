@@ -453,6 +453,28 @@ std::string remote_name(const std::string &where, const std::string &comb, const
     return where + "{package=" + comb + "}" + cls.name + ":" + name;
 }
 
+// What the file-definition table of the current package combination says
+// about `n`: its directory list, or, for a table kept on a remote host, the
+// one candidate that host resolves. A name without a definition is marked.
+struct Definition {
+    std::string comb;
+    std::string remote;
+    const std::vector<std::string> *list = nullptr;
+};
+
+Definition definition_of(const Alternative &a, const std::string &n, ExplodeState &st) {
+    Definition d;
+    d.comb = package_combination(st);
+    const FdTable &t = table_for(d.comb);
+    if (t.remote) {
+        d.remote = remote_name(t.host + "!", d.comb, *a.cls, n);
+        return d;
+    }
+    d.list = lookup(t, d.comb, name_keys(n));
+    if (!d.list) st.prefixes |= EXPL_NODEF;
+    return d;
+}
+
 // Objects: "r" names become object names; every directory gives
 // "<dir>/<first six>/o<name from the fourth character>".
 std::vector<std::string> object_candidates(const Alternative &a, ExplodeState &st) {
@@ -469,19 +491,14 @@ std::vector<std::string> object_candidates(const Alternative &a, ExplodeState &s
     }
     if (n.empty()) return {};
     if (n[0] != 'o') return {n};
-    std::string comb = package_combination(st);
-    const FdTable &t = table_for(comb);
-    if (t.remote) return {remote_name(t.host + "!", comb, *a.cls, n)};
-    const std::vector<std::string> *list = lookup(t, comb, name_keys(n));
-    if (!list) {
-        st.prefixes |= EXPL_NODEF;
-        return {};
-    }
+    Definition d = definition_of(a, n, st);
+    if (!d.remote.empty()) return {d.remote};
+    if (!d.list) return {};
     std::vector<std::string> out;
     int company = company_number(st);
-    for (const std::string &element : *list)
+    for (const std::string &element : *d.list)
         for (const std::string &dir : element_dirs(element, company))
-            out.push_back(remote_dir(dir) ? remote_name(dir, comb, *a.cls, n)
+            out.push_back(remote_dir(dir) ? remote_name(dir, d.comb, *a.cls, n)
                                           : dir + "/" + part(n, 0, 6) + "/o" + part(n, 3) + dbg);
     return out;
 }
@@ -489,20 +506,15 @@ std::vector<std::string> object_candidates(const Alternative &a, ExplodeState &s
 // Dictionary files: only the first directory, "<dir>/<first six>/<name>".
 std::vector<std::string> dictionary_candidates(const Alternative &a, ExplodeState &st) {
     const std::string &n = a.name;
-    std::string comb = package_combination(st);
-    const FdTable &t = table_for(comb);
-    if (t.remote) return {remote_name(t.host + "!", comb, *a.cls, n)};
-    const std::vector<std::string> *list = lookup(t, comb, name_keys(n));
-    if (!list) {
-        st.prefixes |= EXPL_NODEF;
-        return {};
-    }
+    Definition d = definition_of(a, n, st);
+    if (!d.remote.empty()) return {d.remote};
+    if (!d.list) return {};
     int company = company_number(st);
-    for (const std::string &element : *list) {
+    for (const std::string &element : *d.list) {
         std::vector<std::string> dirs = element_dirs(element, company);
         if (dirs.empty()) continue;
         const std::string &dir = dirs.front();
-        return {remote_dir(dir) ? remote_name(dir, comb, *a.cls, n)
+        return {remote_dir(dir) ? remote_name(dir, d.comb, *a.cls, n)
                                 : dir + "/" + part(n, 0, 6) + "/" + n};
     }
     return {};

@@ -13,15 +13,13 @@
 #include "al_strm.h"
 #include "assembler.h"
 #include "zel.h"
+#include "zel_asm.h"
 #include "zel_obj.h"
 
 namespace objw {
 
 namespace {
 
-constexpr uint8_t OP_SUB_LINK = 117;
-constexpr uint8_t OP_RET = 118;
-constexpr uint8_t OP_SUB_TEXT = 121;
 constexpr uint32_t SUB_TEXT_SIZE = 7;
 constexpr uint32_t SUB_LINK_FIXED = 10;
 constexpr uint32_t HEADER_CHECKSUM_AT = 178;
@@ -239,11 +237,11 @@ std::vector<uint8_t> write_symtab(const ObjSpec &desc, std::vector<uint32_t> &of
 std::vector<std::pair<uint16_t, uint32_t>> frame_positions(const std::vector<uint8_t> &code) {
     std::vector<std::pair<uint16_t, uint32_t>> found;
     size_t p = 0;
-    while (p + SUB_TEXT_SIZE <= code.size() && code[p] == OP_SUB_TEXT) {
+    while (p + SUB_TEXT_SIZE <= code.size() && code[p] == op::SUB_TEXT) {
         uint32_t len = be32_at(code, p + 1);
         found.emplace_back(uint16_t(code[p + 5] << 8 | code[p + 6]), uint32_t(p));
         size_t link = p + len;
-        if (len == 0 || link + 5 > code.size() || code[link] != OP_SUB_LINK) break;
+        if (len == 0 || link + 5 > code.size() || code[link] != op::SUB_LINK) break;
         uint32_t link_len = be32_at(code, link + 1);
         if (link_len == 0) break;
         p = link + link_len;
@@ -517,12 +515,12 @@ std::vector<uint8_t> function_frame(uint16_t funnr, const std::vector<uint8_t> &
                                     const std::vector<uint16_t> &locals,
                                     const std::vector<uint16_t> &globals) {
     std::vector<uint8_t> f;
-    f.push_back(OP_SUB_TEXT);
+    f.push_back(op::SUB_TEXT);
     put_be32(f, uint32_t(SUB_TEXT_SIZE + body.size() + 1));
     put_be16(f, funnr);
     f.insert(f.end(), body.begin(), body.end());
-    f.push_back(OP_RET);
-    f.push_back(OP_SUB_LINK);
+    f.push_back(op::RET);
+    f.push_back(op::SUB_LINK);
     put_be32(f, uint32_t(SUB_LINK_FIXED + 2 * (args.size() + locals.size() + globals.size())));
     f.push_back(uint8_t(args.size()));
     put_be16(f, uint32_t(locals.size()));
