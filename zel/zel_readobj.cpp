@@ -377,7 +377,7 @@ long file_size(STREAM *s) {
 
 } // namespace
 
-void object_info() {
+LoadedObject load_object() {
     Rtot_bytes = 0;
     const char *objname = zel.objname.c_str();
     Load ld{open_object(), 0, {}};
@@ -402,14 +402,22 @@ void object_info() {
     Rtot_bytes = saved;
     read_descriptions(ld);
     Rtot_bytes = saved;
+    return {ld.s, std::move(ld.domains), saved};
+}
 
-    print_object_ex(zel.hdr, &ld.domains);
-
-    if (zel.hdr.checksum != Rtot_bytes) {
-        if (zel.info & INFO_CHECKSUM) stop(1);
-        fatal_error("Illegal checksum %d expected %d\n", int(zel.hdr.checksum), int(Rtot_bytes));
-    }
+void close_object(LoadedObject &obj) {
     zel.hdr.tiv.reset();
-    sclose(ld.s);
+    if (obj.stream) sclose(obj.stream);
+    obj.stream = nullptr;
     zel.hdr.stream = nullptr;
+}
+
+void object_info() {
+    LoadedObject obj = load_object();
+    print_object_ex(zel.hdr, &obj.domains);
+    if (zel.hdr.checksum != obj.checksum) {
+        if (zel.info & INFO_CHECKSUM) stop(1);
+        fatal_error("Illegal checksum %d expected %d\n", int(zel.hdr.checksum), int(obj.checksum));
+    }
+    close_object(obj);
 }
