@@ -48,6 +48,8 @@ long sputs(const char *text, STREAM *s);
 int sflush(STREAM *s);
 int sclose(STREAM *s);
 int sfileno(STREAM *s);
+// Flushes every stream that writes to descriptor `fd`.
+void sflush_descriptor(int fd);
 // Number of open streams, and closing all but the `keep` oldest: for hosts
 // that run many loads in one process (fuzzing), where a load that ends
 // through the fatal path leaves its streams open.

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "zel_cursor.h"
 #include "zel_memory.h"
+#include "zel_obj.h"
 
 struct STREAM;
 struct DomainRec;
@@ -185,6 +187,7 @@ struct ObjHeader {
     int32_t compnr_check[3] = {0, 0, 0};
     STREAM *stream = nullptr;
     std::unique_ptr<TivRecord> tiv;
+    std::unique_ptr<ObjectImage> image; // the object's bytes
 };
 
 // Storage in large blocks for the symbols and names that a load makes, so
@@ -228,15 +231,15 @@ struct Zel {
     std::vector<Symbol *> symnr; // symbol-number table
     std::vector<Symbol *> funnr; // function-number table
 
-    // Object code (section 2).
-    std::vector<uint8_t> code;
+    // Object code (section 2), in the object's image.
+    ByteView code;
+    std::string listing_name; // the compiler's listing file (open_assembler)
 
     // DLL linkage.
     DllEntry *dll_head = nullptr;
     DllEntry *dll_tail = nullptr;
     std::vector<Symbol *> dll_funcs; // DLL function list, sorted by name
-    const char *dll_usage = nullptr; // DLL usage description
-    std::vector<char> descriptions;  // descriptions block; descriptions point into it
+    const char *dll_usage = nullptr; // DLL usage description, in the object's image
     Symbol *saved_args = nullptr;
 
     // Message state.

@@ -4,9 +4,48 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "zel_cursor.h"
 
 struct STREAM;
 struct ObjHeader;
+
+// The bytes of one object file, taken once when its header is read; the
+// loader decodes every region of the object in place through views. The
+// file is mapped where it can be and read through its stream otherwise. A
+// NUL byte always follows the file's bytes in memory.
+class ObjectImage {
+  public:
+    explicit ObjectImage(STREAM *s);
+    ~ObjectImage();
+    ObjectImage(const ObjectImage &) = delete;
+    ObjectImage &operator=(const ObjectImage &) = delete;
+
+    // Number of bytes of the file.
+    size_t size() const { return size_; }
+    // The region of `size` bytes at `start`; bytes past the end of the file
+    // read as `fill`.
+    ByteView view(uint64_t start, uint64_t size, uint8_t fill = 0) const;
+    // The system error of a read that failed inside the region, or 0. Past
+    // the point where reading failed nothing is known of the file.
+    int read_error(uint64_t start, uint64_t size) const;
+
+  private:
+    void map_file(int fd, size_t size);
+    void read_stream(STREAM *s);
+
+    const uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+    void *mapping_ = nullptr;
+    size_t mapping_size_ = 0;
+    std::vector<uint8_t> copy_; // the bytes when the file is not mapped
+    int error_ = 0;             // errno of the read that stopped at size_
+};
+
+// Sum of the unsigned values of a view's bytes (its fill bytes included),
+// modulo 2^32.
+uint32_t byte_sum(const ByteView &v);
 
 // Sum of every byte the read primitives take (modulo 2^32).
 extern uint32_t Rtot_bytes;
@@ -41,7 +80,19 @@ int object_flag_count();
 // First code of a flag word, or -1.
 int object_flag_code(uint32_t flags);
 
-// Returns 0 (accepted), -1 (not in proper format) or -2 (file-name checksum).
+// Takes the bytes of the object open on `s` into the header record and
+// decodes the header. Returns 0 (accepted), -1 (not in proper format) or -2
+// (file-name checksum).
 int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *pathname);
+// The region of `size` bytes at `start` of the object of `hdr`, read as
+// one block by the step `label`: its bytes count for the running checksum
+// (bytes past the end of the file read as `fill` and count as such), and a
+// read error inside it ends the run.
+ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const char *label,
+                    uint8_t fill = 0);
+// Prints the system error `err` for the reading step `label`, then ends the
+// run with "Error %d while reading '%s'" for the object of `hdr`.
+[[noreturn]] void read_failure(const ObjHeader &hdr, const char *label, int err);
+
 unsigned fsum16(const char *text, size_t len);
 unsigned fname_sum(const char *path);

@@ -6,6 +6,7 @@
 
 struct ObjHeader;
 struct Symbol;
+struct ByteView;
 
 void print_type(const Symbol *s);
 void print_dims(const Symbol *s);
@@ -19,5 +20,5 @@ void print_object_flags(const ObjHeader &hdr);
 void print_compnr_checks(const ObjHeader &hdr);
 
 // Prints the report; releases the domain buffer at the end.
-void print_object_ex(const ObjHeader &hdr, std::vector<uint8_t> *domains);
+void print_object_ex(const ObjHeader &hdr, ByteView *domains);
 void print_object(const ObjHeader &hdr);

@@ -1,20 +1,17 @@
 // Loading one object: header, sections, trailing blocks, report, checksum.
 #pragma once
 
-// Largest distance a section or trailing block may run past the end of the
-// object file before the object is rejected as corrupt.
-constexpr long SECTION_OVERRUN_LIMIT = 65536;
-
 #include <cstdint>
-#include <vector>
+
+#include "zel_cursor.h"
 
 struct STREAM;
 
 // What a load leaves besides the symbol table model in `zel`.
 struct LoadedObject {
-    STREAM *stream = nullptr;     // the open object
-    std::vector<uint8_t> domains; // the domains section as read, for the report
-    uint32_t checksum = 0;        // running checksum of the header and the sections
+    STREAM *stream = nullptr; // the open object
+    ByteView domains;         // the domains section as read, for the report
+    uint32_t checksum = 0;    // running checksum of the header and the sections
 };
 
 // Opens the object named by `zel.objname` and loads it into `zel`: header,

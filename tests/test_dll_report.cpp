@@ -49,12 +49,14 @@ class DllTest : public ::testing::Test {
         h.obj_revision = 0;
         h.size[SEC_PROTOTYPES] = l.size[SEC_PROTOTYPES];
         h.count[SEC_PROTOTYPES] = uint16_t(desc.prototypes.size());
-        h.stream = smemopen(image.data() + l.start[SEC_PROTOTYPES], l.size[SEC_PROTOTYPES], "r");
+        h.start[SEC_PROTOTYPES] = 0;
+        STREAM *s = smemopen(image.data() + l.start[SEC_PROTOTYPES], l.size[SEC_PROTOTYPES], "r");
+        h.image = std::make_unique<ObjectImage>(s);
+        sclose(s);
         Captured c = capture([&] {
             read_prototypes(h, nullptr, create_function_symbol, create_function_arg, nullptr,
                             nullptr);
         });
-        sclose(h.stream);
         EXPECT_FALSE(c.stopped) << c.err;
     }
     Symbol *fn(const char *name) { return looktoken(nullptr, name, TOK_FUNCTION); }

@@ -269,20 +269,17 @@ TEST(ReadHeader, TivBlock) {
     EXPECT_EQ(l->hdr.tiv->length, 4);
     EXPECT_EQ(l->hdr.tiv->value, 1020);
     EXPECT_EQ(l->hdr.obj_revision, 7);
-    EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 12);
 
     desc.tiv = objw::Tiv{1, 5, 0}; // skipped
     l = load(desc);
     EXPECT_EQ(l->result, 0);
     EXPECT_EQ(l->hdr.tiv, nullptr);
-    EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8 + 5);
 
     for (int32_t type : {0, -1}) { // nothing more read
         desc.tiv = objw::Tiv{type, 4, 99};
         l = load(desc);
         EXPECT_EQ(l->result, 0);
         EXPECT_EQ(l->hdr.tiv, nullptr);
-        EXPECT_EQ(stream_stell(l->s.get(), 0), HEADER_SIZE + 8);
         EXPECT_EQ(l->sum, load(sample_spec())->sum);
     }
 

@@ -1,13 +1,16 @@
 // The ASSEMBLER CODE listing: decodes the code section instruction by
 // instruction and prints every operand resolved to the symbol, function,
-// constant or code position that it designates. The instruction table itself
-// lives in zel_itab.cpp.
+// constant or code position that it designates. The instruction set itself
+// is the pair of lists in zel_asm.h.
 //
-// Reading. Before an instruction is printed its whole extent is measured
-// against the end of the code section; an instruction (or a switch table
-// entry) that would reach past it ends the run with "Object is corrupt:
-// instruction at %ld runs past the end of the code". Operands are then read
-// without further checks, since they are known to lie inside the buffer.
+// Reading. Each instruction is decoded through a cursor over the code from
+// its position, which yields zeros for code bytes past the end of the file.
+// The whole instruction is decoded before its line is begun; one that runs
+// past the end of the code section ends the run with "Object is corrupt:
+// instruction at %ld runs past the end of the code". The only other bound is
+// on work that would be unreal: listing code that runs on for more than
+// 16 MiB past the end of the file, or a switch table of more than that many
+// entries of no bytes.
 //
 // Output. Text is collected in a buffer of our own and handed to the stream
 // in large blocks; the stream is flushed at the end of the listing and before
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -27,47 +31,24 @@
 
 #include "al_strm.h"
 #include "zel.h"
+#include "zel_cursor.h"
 #include "zel_error.h"
 #include "zel_symtab.h"
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Byte access
+// Code bytes past the end of the file that the listing lists at most, and
+// entries of no bytes that a switch table lists at most.
+constexpr uint64_t UNREAL_BYTES = uint64_t(16) << 20;
 
-uint32_t be(const uint8_t *p, unsigned width) {
-    uint32_t v = 0;
-    for (unsigned i = 0; i < width; ++i)
-        v = v << 8 | p[i];
-    return v;
+constexpr FormatInfo NO_LAYOUT_FORMAT = {Shape::no_layout, {}};
+
+const FormatInfo &format_of(const InstrInfo &info) {
+    return info.format < FORMAT_COUNT ? operand_formats[info.format] : NO_LAYOUT_FORMAT;
 }
-
-constexpr unsigned KIND_CODES = sizeof size_in_instructions;
-
-// A reader that never passes `size`: a read beyond it yields 0 and marks the
-// reader as overrun.
-struct Reader {
-    const uint8_t *p;
-    size_t size;
-    size_t pos = 0;
-    bool overrun = false;
-
-    uint32_t take(unsigned width) {
-        if (width > size - pos) {
-            overrun = true;
-            pos = size;
-            return 0;
-        }
-        uint32_t v = be(p + pos, width);
-        pos += width;
-        return v;
-    }
-};
 
 // ---------------------------------------------------------------------------
 // Switch table layout
-
-enum class Layout { ok, truncated, invalid };
 
 struct KindValue {
     uint8_t kind = 0;
@@ -78,9 +59,11 @@ struct SwitchTable {
     KindValue arg, count, deflt, subtract, divide;
     uint8_t key_kind = 0;
     uint8_t addr_kind = 0;
-    uint32_t entries = 0; // number of entries that follow
-    size_t first_entry = 0;
-    size_t length = 0;
+    uint32_t entries = 0;   // number of entries that follow
+    size_t first_entry = 0; // from the opcode
+    unsigned key_width = 0;
+    unsigned addr_width = 0;
+    size_t entry_width() const { return key_width + addr_width; }
 };
 
 bool is_count_code(uint8_t code) {
@@ -89,133 +72,96 @@ bool is_count_code(uint8_t code) {
 
 // A field of the switch table: a kind code and a value of that code's width.
 // A kind code outside the width table is not valid object code.
-bool read_kind_value(Reader &r, KindValue &f) {
-    f.kind = uint8_t(r.take(1));
-    if (r.overrun) return true;
-    if (f.kind >= KIND_CODES) return false;
-    f.value = r.take(size_in_instructions[f.kind]);
+bool read_kind_value(Cursor &c, KindValue &f) {
+    f.kind = c.u8();
+    if (f.kind >= KIND_CODE_COUNT) return false;
+    f.value = c.uint(size_in_instructions[f.kind]);
     return true;
 }
 
-Layout decode_switch(const uint8_t *p, size_t avail, SwitchTable &t) {
-    Reader r{p, avail};
-    r.take(1); // opcode
+// Decodes the switch table whose opcode the cursor has just taken, up to the
+// end of its entries. False when a kind code has no width; a table that runs
+// past the code leaves the cursor failed. Fields are read with the widths of
+// their kind codes whatever the code; the count is taken only from the codes
+// the compiler writes for it (7, 8, 10), any other code means no entries.
+bool decode_switch(Cursor &c, SwitchTable &t) {
     for (KindValue *f : {&t.arg, &t.count, &t.deflt, &t.subtract, &t.divide})
-        if (!read_kind_value(r, *f)) return Layout::invalid;
-    t.key_kind = uint8_t(r.take(1));
-    t.addr_kind = uint8_t(r.take(1));
-    if (r.overrun) return Layout::truncated;
-    if (t.key_kind >= KIND_CODES || t.addr_kind >= KIND_CODES) return Layout::invalid;
+        if (!read_kind_value(c, *f)) return false;
+    t.key_kind = c.u8();
+    t.addr_kind = c.u8();
+    if (!c.ok()) return true;
+    if (t.key_kind >= KIND_CODE_COUNT || t.addr_kind >= KIND_CODE_COUNT) return false;
     t.entries = is_count_code(t.count.kind) ? t.count.value : 0;
-    t.first_entry = r.pos;
-    uint64_t entry_width = size_in_instructions[t.key_kind] + size_in_instructions[t.addr_kind];
-    // Entries of no bytes at all (key and address kinds without width) would
-    // let a count list any number of lines out of nothing: not valid code.
-    if (entry_width == 0 && t.entries > 0) return Layout::invalid;
-    uint64_t length = r.pos + uint64_t(t.entries) * entry_width;
-    if (length > avail) return Layout::truncated;
-    t.length = size_t(length);
-    return Layout::ok;
+    t.first_entry = c.pos();
+    t.key_width = size_in_instructions[t.key_kind];
+    t.addr_width = size_in_instructions[t.addr_kind];
+    c.skip(size_t(t.entries) * t.entry_width());
+    return true;
 }
 
 // ---------------------------------------------------------------------------
 // Function trailer layout
 
-constexpr size_t SUB_LINK_HEAD = 10;
-
 struct SubLink {
-    uint32_t stored_length;
-    unsigned args, locals, globals;
-    size_t length() const { return SUB_LINK_HEAD + 2 * size_t(args + locals + globals); }
+    uint32_t stored_length = 0;
+    unsigned args = 0, locals = 0, globals = 0;
 };
 
-SubLink decode_sub_link(const uint8_t *p) {
-    return {be(p + 1, 4), be(p + 5, 1), be(p + 6, 2), be(p + 8, 2)};
+// Decodes the trailer whose opcode the cursor has just taken, up to its last
+// word: the listing advances by 10 + 2 * (A + L + G) bytes whatever the
+// stored length says (`sizeof_instruction` returns the stored length).
+SubLink decode_sub_link(Cursor &c) {
+    SubLink h;
+    h.stored_length = c.u32();
+    h.args = c.u8();
+    h.locals = c.u16();
+    h.globals = c.u16();
+    c.skip(2 * (size_t(h.args) + h.locals + h.globals));
+    return h;
 }
-
-// ---------------------------------------------------------------------------
-// Operand formats of the plain instructions, as data: each format reads up
-// to two operands and prints them in the order given here.
-
-enum class Kind : uint8_t {
-    none,
-    symbol,      // symbol number, printed by the symbol rendering rule
-    function,    // function number, name
-    global_fun,  // global function number, name
-    dbl,         // double number, the constant's text
-    string,      // string offset, the text in double quotes
-    immediate,   // unsigned integer
-    count,       // argument count
-    jump_signed, // branch target: operand position + signed distance
-    jump_fwd,    // branch target: operand position + distance
-    jump_back,   // branch target: operand position - distance
-    call_fwd,    // called function's SUB_TEXT: operand position + distance
-    call_back,   // called function's SUB_TEXT: operand position - distance
-    frame_size,  // SUB_TEXT length
-    frame_funnr, // SUB_TEXT function number
-    line,        // source line and file name (two fields)
-};
-
-struct Operand {
-    Kind kind;
-    uint8_t offset; // from the opcode
-    uint8_t width;
-};
-
-enum class Shape : uint8_t { plain, sub_link, switch_table, invalid };
-
-struct FormatRule {
-    Shape shape;
-    Operand first;
-    Operand second;
-};
-
-constexpr Operand NO_OPERAND{Kind::none, 0, 0};
-constexpr FormatRule plain(Operand a = NO_OPERAND, Operand b = NO_OPERAND) {
-    return {Shape::plain, a, b};
-}
-constexpr FormatRule INVALID_FORMAT{Shape::invalid, NO_OPERAND, NO_OPERAND};
-
-constexpr int FORMAT_COUNT = 32;
-constexpr FormatRule format_rules[FORMAT_COUNT] = {
-    /* 0 */ plain(),
-    /* 1 */ plain({Kind::symbol, 1, 2}),
-    /* 2 */ plain({Kind::symbol, 1, 1}),
-    /* 3 */ plain({Kind::jump_signed, 1, 2}),
-    /* 4 */ plain({Kind::jump_fwd, 1, 1}),
-    /* 5 */ plain({Kind::jump_back, 1, 1}),
-    /* 6 */ plain({Kind::call_fwd, 1, 2}),
-    /* 7 */ plain({Kind::call_back, 1, 2}),
-    /* 8 */ plain({Kind::call_fwd, 2, 2}, {Kind::count, 1, 1}),
-    /* 9 */ plain({Kind::call_back, 2, 2}, {Kind::count, 1, 1}),
-    /* 10 */ INVALID_FORMAT,
-    /* 11 */ plain({Kind::global_fun, 1, 1}),
-    /* 12 */ plain({Kind::global_fun, 1, 2}),
-    /* 13 */ plain({Kind::global_fun, 1, 1}, {Kind::count, 2, 1}),
-    /* 14 */ plain({Kind::global_fun, 1, 2}, {Kind::count, 3, 1}),
-    /* 15 */ plain({Kind::symbol, 1, 2}, {Kind::symbol, 3, 2}),
-    /* 16 */ plain({Kind::symbol, 1, 1}, {Kind::symbol, 2, 1}),
-    /* 17 */ INVALID_FORMAT,
-    /* 18 */ plain({Kind::function, 2, 2}, {Kind::count, 1, 1}),
-    /* 19 */ plain({Kind::frame_size, 1, 4}, {Kind::frame_funnr, 5, 2}),
-    /* 20 */ {Shape::sub_link, NO_OPERAND, NO_OPERAND},
-    /* 21 */ plain({Kind::immediate, 1, 1}),
-    /* 22 */ plain({Kind::immediate, 1, 2}),
-    /* 23 */ plain({Kind::immediate, 1, 4}),
-    /* 24 */ plain({Kind::dbl, 1, 1}),
-    /* 25 */ plain({Kind::dbl, 1, 2}),
-    /* 26 */ plain({Kind::string, 1, 1}),
-    /* 27 */ plain({Kind::string, 1, 2}),
-    /* 28 */ plain({Kind::string, 1, 3}),
-    /* 29 */ plain({Kind::line, 1, 2}),
-    /* 30 */ INVALID_FORMAT, // CAT_N has no layout
-    /* 31 */ {Shape::switch_table, NO_OPERAND, NO_OPERAND},
-};
 
 // Format 1 numbers name symbols, except for these calls, whose number is a
 // function number.
 bool numbers_a_function(uint8_t opcode) {
     return opcode == op::S_JSR_0 || opcode == op::S_JSR_0P;
+}
+
+// One decoded instruction: its layout, its length and its operand values.
+struct Decoded {
+    uint8_t opcode = 0;
+    const FormatInfo *format = nullptr;
+    bool invalid = false; // no valid instruction: listed up to its mnemonic
+    size_t length = 0;
+    uint32_t values[2] = {0, 0}; // plain fields, in byte order
+    SubLink link;
+    SwitchTable table;
+};
+
+// Decodes the instruction at the start of `c`, whose opcode is in the table.
+// An instruction of invalid object code counts its opcode only.
+Decoded decode(Cursor &c) {
+    Decoded d;
+    d.opcode = c.u8();
+    const InstrInfo &info = itab[d.opcode];
+    d.format = &format_of(info);
+    switch (d.format->shape) {
+    case Shape::no_layout:
+        d.invalid = true;
+        break;
+    case Shape::sub_link:
+        d.link = decode_sub_link(c);
+        break;
+    case Shape::switch_table:
+        d.invalid = !decode_switch(c, d.table);
+        if (d.invalid) c.seek(1);
+        break;
+    case Shape::plain:
+        for (int i = 0; i < 2; ++i)
+            d.values[i] = c.uint(d.format->fields[i].width);
+        break;
+    }
+    d.length = c.pos();
+    return d;
 }
 
 // ---------------------------------------------------------------------------
@@ -279,7 +225,7 @@ class Listing {
     }
 
     // Lists the instruction at `pos`; returns the bytes consumed.
-    long instruction(size_t pos);
+    size_t instruction(size_t pos);
 
     // Hands the collected text to the stream.
     void drain() {
@@ -296,15 +242,15 @@ class Listing {
     }
 
   private:
+    [[noreturn]] void fail(const char *fmt, long pos) {
+        flush();
+        fatal_error(fmt, pos);
+    }
     [[noreturn]] void fail_invalid() {
         flush();
         fatal_error("ERROR IN OBJECT CODE");
     }
-    [[noreturn]] void fail_truncated(size_t pos) {
-        flush();
-        fatal_error("Object is corrupt: instruction at %ld runs past the end of the code",
-                    long(pos));
-    }
+    void check_extent(size_t pos, const Decoded &d);
 
     // Text helpers.
     void put(std::string_view s) { text_.append(s); }
@@ -341,11 +287,12 @@ class Listing {
     void function_line(size_t pos);
     void symbol(const Symbol *s);
     void call_target(long target);
-    void operand(const Operand &o, const uint8_t *p, size_t pos);
-    void line_operand(const uint8_t *p);
-    void sub_link(const uint8_t *p);
-    void switch_table(const uint8_t *p, size_t pos, const SwitchTable &t);
-    void switch_entry(const uint8_t *p, size_t pos, const SwitchTable &t, uint32_t i);
+    void operand(Operand what, uint32_t v, long at, uint8_t opcode);
+    void plain(size_t pos, const Decoded &d);
+    void line_operand(uint32_t line, uint32_t file_offset);
+    void sub_link(size_t pos, const SubLink &h);
+    void switch_table(size_t pos, const SwitchTable &t);
+    void switch_entry(Cursor &c, size_t pos, const SwitchTable &t, uint32_t i);
 
     STREAM *out_;
     bool whole_run_;
@@ -452,69 +399,84 @@ void Listing::call_target(long target) {
     }
 }
 
-void Listing::operand(const Operand &o, const uint8_t *p, size_t pos) {
-    uint32_t v = be(p + o.offset, o.width);
-    long at = long(pos) + o.offset; // where a distance is measured from
-    switch (o.kind) {
-    case Kind::none:
+void Listing::operand(Operand what, uint32_t v, long at, uint8_t opcode) {
+    switch (what) {
+    case Operand::none:
+    case Operand::line_file: // printed with the line
         return;
-    case Kind::symbol:
-        symbol(numbered(v, numbers_a_function(p[0]) ? zel.fun : zel.sym));
+    case Operand::symbol:
+        symbol(numbered(v, numbers_a_function(opcode) ? zel.fun : zel.sym));
         return;
-    case Kind::function:
+    case Operand::function:
         named(numbered(v, zel.fun));
         return;
-    case Kind::global_fun:
+    case Operand::global_fun:
         named(numbered(v, zel.glob_fun));
         return;
-    case Kind::dbl:
+    case Operand::dbl:
         named(numbered(v, zel.dbl));
         return;
-    case Kind::string:
+    case Operand::string:
         quoted(string_at(v));
         return;
-    case Kind::immediate:
-    case Kind::count:
+    case Operand::immediate:
+    case Operand::count:
         put("   ");
         put_num(v);
         return;
-    case Kind::jump_signed:
+    case Operand::jump_signed:
         put("   ");
         put_num(int32_t(at + int16_t(v)));
         return;
-    case Kind::jump_fwd:
+    case Operand::jump_fwd:
         put("   ");
         put_num(int32_t(at + long(v)));
         return;
-    case Kind::jump_back:
+    case Operand::jump_back:
         put("   ");
         put_num(int32_t(at - long(v)));
         return;
-    case Kind::call_fwd:
+    case Operand::call_fwd:
         call_target(at + long(v));
         return;
-    case Kind::call_back:
+    case Operand::call_back:
         call_target(at - long(v));
         return;
-    case Kind::frame_size:
+    case Operand::frame_size:
         put("   size(");
         put_num(int32_t(v));
         put(')');
         return;
-    case Kind::frame_funnr:
+    case Operand::frame_funnr:
         put(" funnr <");
         put_num(v);
         put('>');
         return;
-    case Kind::line:
-        line_operand(p);
-        return;
+    case Operand::line:
+        return; // with its file, below
     }
 }
 
-void Listing::line_operand(const uint8_t *p) {
-    uint32_t line = be(p + 1, 2);
-    const Symbol *file = string_at(be(p + 3, 3));
+// The fields of a plain instruction, printed in the order of their bytes,
+// except that an argument count follows what is called. A distance is
+// measured from its field's first byte.
+void Listing::plain(size_t pos, const Decoded &d) {
+    const OperandField *f = d.format->fields;
+    long at[2] = {long(pos) + 1, long(pos) + 1 + f[0].width};
+    if (f[0].what == Operand::line) {
+        line_operand(d.values[0], d.values[1]);
+    } else if (f[0].what == Operand::count) {
+        operand(f[1].what, d.values[1], at[1], d.opcode);
+        operand(f[0].what, d.values[0], at[0], d.opcode);
+    } else {
+        operand(f[0].what, d.values[0], at[0], d.opcode);
+        operand(f[1].what, d.values[1], at[1], d.opcode);
+    }
+    put('\n');
+}
+
+void Listing::line_operand(uint32_t line, uint32_t file_offset) {
+    const Symbol *file = string_at(file_offset);
     ExtendedLine x;
     if (decode_extended_line(file->name, x)) {
         line += x.line_high << 16;
@@ -526,11 +488,9 @@ void Listing::line_operand(const uint8_t *p) {
     put(file->name);
 }
 
-// The function trailer. Its words are listed by the counts A, L and G, and
-// the listing advances by the bytes they cover, 10 + 2 * (A + L + G); the
-// stored length is not consulted here (`sizeof_instruction` returns it).
-void Listing::sub_link(const uint8_t *p) {
-    SubLink h = decode_sub_link(p);
+// The function trailer: the counts, then one line per argument, local and
+// extern, global or static.
+void Listing::sub_link(size_t pos, const SubLink &h) {
     put("   ");
     put_num(h.args);
     put(" arguments, ");
@@ -538,9 +498,9 @@ void Listing::sub_link(const uint8_t *p) {
     put(" locals, ");
     put_num(h.globals);
     put(" externs/global/statics:\n");
-    const uint8_t *w = p + SUB_LINK_HEAD;
-    for (unsigned i = 0; i < h.args; ++i, w += 2) {
-        uint32_t word = be(w, 2);
+    Cursor words(zel.code.from(pos + 10), "object section");
+    for (unsigned i = 0; i < h.args; ++i) {
+        uint32_t word = words.u16();
         const Symbol *s = numbered(word & 0x7FFF, zel.sym);
         if (word & 0x8000)
             put("\t\t   (ref)     ");
@@ -551,13 +511,13 @@ void Listing::sub_link(const uint8_t *p) {
         put(s->name);
         put('\n');
     }
-    for (unsigned i = 0; i < h.locals; ++i, w += 2) {
+    for (unsigned i = 0; i < h.locals; ++i) {
         put("\t\t   (loc)     ");
-        put(numbered(be(w, 2), zel.sym)->name);
+        put(numbered(words.u16(), zel.sym)->name);
         put('\n');
     }
-    for (unsigned i = 0; i < h.globals; ++i, w += 2) {
-        const Symbol *s = numbered(be(w, 2), zel.sym);
+    for (unsigned i = 0; i < h.globals; ++i) {
+        const Symbol *s = numbered(words.u16(), zel.sym);
         if (s->flags & STATIC)
             put("\t\t   (static)  ");
         else if (s->flags & EXTERN)
@@ -566,6 +526,7 @@ void Listing::sub_link(const uint8_t *p) {
             put("\t\t   (global)  ");
         put(s->name);
         put('\n');
+        drain_if_full();
     }
 }
 
@@ -573,12 +534,10 @@ bool is_string_key(uint8_t kind) {
     return kind >= 4 && kind <= 6;
 }
 
-// The switch table. Fields are read with the widths of their kind codes
-// whatever the code; the count is taken only from the codes the compiler
-// writes for it (7, 8, 10), any other code means no entries. Keys of the
-// string kinds (4, 5, 6) name string constants; keys of every other kind are
-// printed as numbers, and kinds without width give the key 0.
-void Listing::switch_table(const uint8_t *p, size_t pos, const SwitchTable &t) {
+// The switch table. Keys of the string kinds (4, 5, 6) name string
+// constants; keys of every other kind are printed as numbers, and a key kind
+// without width gives each entry its index as key.
+void Listing::switch_table(size_t pos, const SwitchTable &t) {
     long base = long(pos) + 1;
     put("\n\tType arg:  ");
     put_num(t.arg.kind);
@@ -592,18 +551,16 @@ void Listing::switch_table(const uint8_t *p, size_t pos, const SwitchTable &t) {
     put_num(int32_t(t.divide.value));
     put(t.key_kind ? "\n\tSearch  -> addr\n" : "\n\tJump    -> addr\n");
     put("\t---------------\n");
+    Cursor entries(zel.code.from(pos + t.first_entry), "object section");
     for (uint32_t i = 0; i < t.entries; ++i) {
-        switch_entry(p, pos, t, i);
+        switch_entry(entries, pos, t, i);
         drain_if_full();
     }
 }
 
-void Listing::switch_entry(const uint8_t *p, size_t pos, const SwitchTable &t, uint32_t i) {
-    unsigned key_width = size_in_instructions[t.key_kind];
-    unsigned addr_width = size_in_instructions[t.addr_kind];
-    const uint8_t *e = p + t.first_entry + size_t(i) * (key_width + addr_width);
-    uint32_t key = t.key_kind ? be(e, key_width) : i;
-    uint32_t distance = be(e + key_width, addr_width);
+void Listing::switch_entry(Cursor &c, size_t pos, const SwitchTable &t, uint32_t i) {
+    uint32_t key = t.key_kind ? c.uint(t.key_width) : i;
+    uint32_t distance = c.uint(t.addr_width);
     int32_t target = distance ? int32_t(long(pos) + 1 - long(distance)) : 0;
     if (is_string_key(t.key_kind)) {
         const Symbol *text = string_at(key);
@@ -621,130 +578,92 @@ void Listing::switch_entry(const uint8_t *p, size_t pos, const SwitchTable &t, u
     }
 }
 
-// The extent of the instruction at `p` as the listing reads it.
-struct Extent {
-    size_t length = 0; // bytes consumed; 0 when they would reach past the code
-    bool invalid = false;
-    SwitchTable table;
-};
-
-// An instruction of invalid object code counts its opcode only; the listing
-// reports it once its line has begun.
-Extent measure(const uint8_t *p, size_t avail, const FormatRule &rule) {
-    Extent x;
-    switch (rule.shape) {
-    case Shape::invalid:
-        x.invalid = true;
-        x.length = 1;
-        break;
-    case Shape::sub_link:
-        if (avail >= SUB_LINK_HEAD && decode_sub_link(p).length() <= avail)
-            x.length = decode_sub_link(p).length();
-        break;
-    case Shape::switch_table:
-        switch (decode_switch(p, avail, x.table)) {
-        case Layout::ok:
-            x.length = x.table.length;
-            break;
-        case Layout::truncated:
-            break;
-        case Layout::invalid:
-            x.invalid = true;
-            x.length = 1;
-            break;
-        }
-        break;
-    case Shape::plain: {
-        size_t size = itab[p[0]].size > 0 ? size_t(itab[p[0]].size) : 1; // LAST: opcode only
-        if (size <= avail) x.length = size;
-        break;
-    }
-    }
-    return x;
+// Ends the run for an instruction that runs past the end of the code, and
+// for unreal work: code listed more than 16 MiB past the end of the file, a
+// switch table of more entries of no bytes than that.
+void Listing::check_extent(size_t pos, const Decoded &d) {
+    const uint64_t unreal = zel.code.avail + UNREAL_BYTES;
+    if (uint64_t(pos) + d.length > unreal || (pos >= zel.code.avail && zel.code.size > unreal))
+        fail("Object is corrupt: the code at %ld runs more than 16 MiB past the end of the file",
+             long(pos));
+    if (d.format->shape == Shape::switch_table && !d.invalid && d.table.entry_width() == 0 &&
+        d.table.entries > UNREAL_BYTES)
+        fail("Object is corrupt: switch table at %ld has more than 16777216 entries of no bytes",
+             long(pos));
 }
 
-long Listing::instruction(size_t pos) {
-    const uint8_t *p = zel.code.data() + pos;
-    size_t avail = zel.code.size() - pos;
-    uint8_t opcode = p[0];
-    if (opcode >= OPCODE_COUNT) fail_invalid();
-    const InstrInfo &info = itab[opcode];
-    const FormatRule &rule =
-        info.format < FORMAT_COUNT ? format_rules[info.format] : INVALID_FORMAT;
-    Extent x = measure(p, avail, rule);
-    if (x.length == 0) fail_truncated(pos);
+size_t Listing::instruction(size_t pos) {
+    Cursor c(zel.code.from(pos), "object section");
+    if (zel.code.at(pos) >= OPCODE_COUNT) fail_invalid();
+    Decoded d = decode(c);
+    if (!c.ok())
+        fail("Object is corrupt: instruction at %ld runs past the end of the code", long(pos));
+    check_extent(pos, d);
 
-    if (opcode == op::SUB_TEXT) function_line(pos);
+    if (d.opcode == op::SUB_TEXT) function_line(pos);
     put_num(long(pos), 5);
     put('\t');
-    put_padded(info.mnemonic, 8);
-    if (x.invalid) fail_invalid();
+    put_padded(itab[d.opcode].mnemonic, 8);
+    if (d.invalid) fail_invalid();
 
-    switch (rule.shape) {
+    switch (d.format->shape) {
     case Shape::sub_link:
-        sub_link(p);
+        sub_link(pos, d.link);
         break;
     case Shape::switch_table:
-        switch_table(p, pos, x.table);
+        switch_table(pos, d.table);
         break;
     default:
-        operand(rule.first, p, pos);
-        operand(rule.second, p, pos);
-        put('\n');
+        plain(pos, d);
         break;
     }
-    return long(x.length);
+    return d.length;
 }
 
 } // namespace
 
-// SUB_LINK: the stored length. An opcode outside the table, CAT_N, LAST and a
-// switch table with a kind code that has no width (or entries of no bytes)
-// have no length: 0.
 long sizeof_instruction(const uint8_t *instr, size_t avail) {
     if (avail == 0) return -1;
     uint8_t opcode = instr[0];
     if (opcode >= OPCODE_COUNT) return 0; // no length rule outside the table
+    Cursor c(instr, avail, "instruction");
+    c.u8();
     if (opcode == op::SUB_LINK) {
-        if (avail < 5) return -1;
-        uint32_t stored = be(instr + 1, 4);
-        return stored <= avail ? long(stored) : -1;
+        uint32_t stored = c.u32();
+        return c.ok() && stored <= avail ? long(stored) : -1;
     }
     if (opcode == op::SWITCH_T) {
         SwitchTable t;
-        switch (decode_switch(instr, avail, t)) {
-        case Layout::ok:
-            return long(t.length);
-        case Layout::truncated:
-            return -1;
-        case Layout::invalid:
-            return 0; // a kind code without a width
-        }
+        if (!decode_switch(c, t)) return 0; // a kind code without a width
+        return c.ok() ? long(c.pos()) : -1;
     }
     long size = itab[opcode].size;
     return size_t(size) <= avail ? size : -1;
 }
 
 void write_assembler(STREAM *out) {
-    if (!out || zel.code.empty()) return;
+    if (!out || zel.code.size == 0) return;
     Listing listing(out, true);
-    size_t pos = 0;
-    while (pos < zel.code.size()) {
-        long n = listing.instruction(pos);
-        if (n <= 0) break;
-        pos += size_t(n);
+    for (size_t pos = 0; pos < zel.code.size;) {
+        pos += listing.instruction(pos);
         listing.drain_if_full();
     }
     listing.flush();
 }
 
-long print_instruction(const uint8_t *instr, STREAM *out) {
-    auto at = reinterpret_cast<uintptr_t>(instr);
-    auto begin = reinterpret_cast<uintptr_t>(zel.code.data());
-    if (zel.code.empty() || at < begin || at - begin >= zel.code.size())
-        fatal_error("Object is corrupt: instruction outside the code");
+long print_instruction(size_t pos, STREAM *out) {
+    if (pos >= zel.code.size) fatal_error("Object is corrupt: instruction outside the code");
     Listing listing(out, false);
-    long n = listing.instruction(at - begin);
+    size_t n = listing.instruction(pos);
     listing.flush();
-    return n;
+    return long(n);
+}
+
+STREAM *open_assembler() {
+    const char *file = zel.listing_name.c_str();
+    STREAM *s = sopen(file, "w");
+    if (!s) fatal_system_error(file, "Can't open output file '%s'.\n", file);
+    std::string heading = "Instructions from programm: " + zel.objname + "\n\n";
+    sputs(heading.c_str(), s);
+    return s;
 }

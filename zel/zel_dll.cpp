@@ -73,8 +73,7 @@ const char *or_empty(const char *s) {
 
 // Fatal error of the prototypes section, after the system error for its label.
 [[noreturn]] void prototypes_failure(const char *message) {
-    perror(PROTOTYPES_LABEL);
-    fatal_error("%s", message);
+    fatal_system_error(PROTOTYPES_LABEL, "%s", message);
 }
 
 // Symbols keep their origin for the whole run, while the header of a DLL read
@@ -99,9 +98,9 @@ bool name_less(const Symbol *a, const Symbol *b) {
 class PrototypeWalk {
   public:
     PrototypeWalk(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
-                  CheckCallback check, CheckCallback notify, const std::vector<uint8_t> &buf)
+                  CheckCallback check, CheckCallback notify, const ByteView &section)
         : hdr_(hdr), dll_(dll), fcb_(fcb), acb_(acb), check_(check), notify_(notify),
-          cur_(buf.data(), buf.size(), PROTOTYPES_SECTION), legacy_(hdr.relno == RELNO_LEGACY) {}
+          cur_(section, PROTOTYPES_SECTION), legacy_(hdr.relno == RELNO_LEGACY) {}
 
     void function_record();
 
@@ -109,11 +108,8 @@ class PrototypeWalk {
     // A NUL-terminated field of `len` bytes; a field without its NUL ends
     // at the field's end.
     std::string field(size_t len) {
-        cur_.need(len);
-        const char *p = reinterpret_cast<const char *>(cur_.here());
-        std::string s(p, strnlen(p, len));
-        cur_.skip(len);
-        return s;
+        const char *p = reinterpret_cast<const char *>(cur_.bytes(len));
+        return p ? std::string(p, strnlen(p, len)) : std::string();
     }
     std::string counted_field() { return field(cur_.u16()); }
     const DomainRec *domain_of(const std::string &name) const {
@@ -156,9 +152,11 @@ void PrototypeWalk::function_record() {
     int funnr = cur_.u16();
     std::string domain = counted_field();
     uint32_t raw = cur_.u32();
+    cur_.check();
     reject_ext_sym(raw);
     int required = cur_.u8();
     int argcount = cur_.u8();
+    cur_.check();
 
     Symbol *fn = fcb_(hdr_, dll_, name.c_str(), domain_of(domain), stored_flags(raw), required,
                       argcount, funnr);
@@ -192,10 +190,12 @@ Symbol *PrototypeWalk::argument_record(Symbol *previous) {
             flags &= ~WHERE_USED;
     }
     int dimcount = cur_.u8();
+    cur_.check();
     if (dimcount > MAX_DIMS) prototypes_failure(text::OBJECT_CORRUPT);
     int32_t dims[MAX_DIMS] = {0, 0, 0, 0};
     for (int k = 0; k < dimcount; k++)
         dims[k] = static_cast<int32_t>(cur_.u32());
+    cur_.check();
     reject_ext_sym(raw);
 
     if (!previous) return nullptr;
@@ -250,20 +250,11 @@ void print_dll_hints() {
 
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                      CheckCallback check, CheckCallback notify) {
-    size_t size = hdr.size[SEC_PROTOTYPES];
-    std::vector<uint8_t> buf(size);
-    sseek(hdr.stream, static_cast<long>(hdr.start[SEC_PROTOTYPES]), SEEK_SET);
-    long got = read_obj_block(buf.data(), size, hdr.stream);
-    if (got < 0 || static_cast<size_t>(got) < size) {
-        perror(PROTOTYPES_LABEL);
-        fatal_error("Corrupt header in '%s'\n", hdr.objname.c_str());
-    }
-    if (serror(hdr.stream)) {
-        int err = errno;
-        perror(PROTOTYPES_LABEL);
-        fatal_error("Error %d while reading '%s'", err, hdr.objname.c_str());
-    }
-    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, buf);
+    uint32_t start = hdr.start[SEC_PROTOTYPES], size = hdr.size[SEC_PROTOTYPES];
+    if (hdr.image->view(start, size).avail < size)
+        fatal_system_error(PROTOTYPES_LABEL, "Corrupt header in '%s'\n", hdr.objname.c_str());
+    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify,
+                       read_block(hdr, start, size, PROTOTYPES_LABEL));
     for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++)
         walk.function_record();
 }
@@ -355,10 +346,9 @@ DllEntry *load_next_dll() {
     Rtot_bytes = 0;
     std::string stream_name = "{nofdlog}F_OBJ:" + entry->name;
     STREAM *s = sopen(stream_name.c_str(), "r");
-    if (!s) {
-        perror(entry->name.c_str());
-        fatal_error("Can't open DLL '%s' for reading", entry->name.c_str());
-    }
+    if (!s)
+        fatal_system_error(entry->name.c_str(), "Can't open DLL '%s' for reading",
+                           entry->name.c_str());
     ObjHeader hdr;
     hdr.stream = s;
     hdr.objname = entry->name;

@@ -8,8 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include <cerrno>
+
 #include "al_env.h"
 #include "al_shm.h"
+#include "al_strm.h"
 #include "zel.h"
 
 namespace {
@@ -40,6 +43,7 @@ const char *file_text() {
 // Prints one finished message line: file, optional line number, class text,
 // optional class code, message.
 void print_line(int cls, const char *clstext, const char *message) {
+    flush_standard_output();
     if (!clstext) clstext = cls != 0 ? "Warning" : "Error";
     char code[16] = "";
     if (cls != 0 && legacy_mode()) snprintf(code, sizeof code, "(%d)", cls);
@@ -112,15 +116,37 @@ int error(const char *fmt, ...) {
     return count;
 }
 
-void fatal_error(const char *fmt, ...) {
+namespace {
+
+[[noreturn]] void fatal_error_va(const char *fmt, va_list ap) {
     char text[FATAL_TEXT_MAX];
-    va_list ap;
-    va_start(ap, fmt);
     vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
     give_message_text(0, "Fatal Error", text);
     zel.errors++;
     stop_compiler();
+}
+
+} // namespace
+
+void fatal_error(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    fatal_error_va(fmt, ap);
+}
+
+void fatal_system_error(const char *step, const char *fmt, ...) {
+    int err = errno;
+    flush_standard_output();
+    errno = err;
+    perror(step);
+    va_list ap;
+    va_start(ap, fmt);
+    fatal_error_va(fmt, ap);
+}
+
+void flush_standard_output() {
+    fflush(stdout);
+    sflush_descriptor(1);
 }
 
 void show_result() {

@@ -1,136 +1,22 @@
-// The instruction table of the 4GL stack machine and the operand width table
-// of the switch table's kind codes.
+// The instruction table of the 4GL stack machine, the operand formats and
+// the operand width table of the switch table's kind codes, made from the
+// ordered lists of zel_asm.h.
 #include "zel_asm.h"
 
-// One entry per opcode: size (0 when `sizeof_instruction` works it out),
-// mnemonic, paired opcode (inverse branch or in-place form), short opcode
-// (one-byte, twin or relative-call form), operand format.
-const InstrInfo itab[OPCODE_COUNT] = {
-    {1, "NOP", 0, 0, 0},                  // 0
-    {3, "PUSH", 0, 0, 1},                 // 1
-    {2, "PUSH_B", 0, 0, 2},               // 2
-    {1, "RESETBUF", 0, 0, 0},             // 3
-    {2, "PUSHBYTE", 0, 0, 21},            // 4
-    {3, "PUSHINT", 0, 0, 22},             // 5
-    {5, "PUSHLONG", 0, 0, 23},            // 6
-    {2, "PUSHNEGB", 0, 0, 21},            // 7
-    {3, "PUSHNEGI", 0, 0, 22},            // 8
-    {5, "PUSHNEGL", 0, 0, 23},            // 9
-    {2, "PUSHFP_B", 0, 0, 24},            // 10
-    {3, "PUSHFP", 0, 0, 25},              // 11
-    {2, "PUSHS_B", 0, 0, 26},             // 12
-    {3, "PUSHS", 0, 0, 27},               // 13
-    {4, "PUSHS_3B", 0, 0, 28},            // 14
-    {1, "MOVE", 0, 0, 0},                 // 15
-    {5, "XY_MOVE", 0, op::XY_MOV_B, 15},  // 16
-    {3, "XY_MOV_B", 0, 0, 16},            // 17
-    {3, "POFF", 0, 0, 1},                 // 18
-    {3, "POES", 0, 0, 1},                 // 19
-    {1, "POP", 0, 0, 0},                  // 20
-    {1, "ADD", 0, 0, 0},                  // 21
-    {1, "SUB", 0, 0, 0},                  // 22
-    {1, "MUL", 0, 0, 0},                  // 23
-    {1, "DIV", 0, 0, 0},                  // 24
-    {1, "MOD", 0, 0, 0},                  // 25
-    {1, "CAT", 0, 0, 0},                  // 26
-    {1, "NEG", 0, 0, 0},                  // 27
-    {1, "INCR", op::X_INCR, 0, 0},        // 28
-    {1, "DECR", op::X_DECR, 0, 0},        // 29
-    {3, "TTX_ADD", 0, 0, 1},              // 30
-    {3, "TTX_SUB", 0, 0, 1},              // 31
-    {3, "TTX_MUL", 0, 0, 1},              // 32
-    {3, "TTX_DIV", 0, 0, 1},              // 33
-    {3, "TTX_MOD", 0, 0, 1},              // 34
-    {3, "TTX_CAT", 0, 0, 1},              // 35
-    {5, "TXY_ADD", op::XXY_ADD, 0, 15},   // 36
-    {5, "TXY_SUB", op::XXY_SUB, 0, 15},   // 37
-    {5, "TXY_MUL", op::XXY_MUL, 0, 15},   // 38
-    {5, "TXY_DIV", op::XXY_DIV, 0, 15},   // 39
-    {5, "TXY_MOD", op::XXY_MOD, 0, 15},   // 40
-    {5, "TXY_CAT", op::XXY_CAT, 0, 15},   // 41
-    {3, "TX_NEG", op::X_NEG, 0, 1},       // 42
-    {3, "TX_INCR", op::X_INCR, 0, 1},     // 43
-    {3, "TX_DECR", op::X_DECR, 0, 1},     // 44
-    {5, "XXY_ADD", 0, 0, 15},             // 45
-    {5, "XXY_SUB", 0, 0, 15},             // 46
-    {5, "XXY_MUL", 0, 0, 15},             // 47
-    {5, "XXY_DIV", 0, 0, 15},             // 48
-    {5, "XXY_MOD", 0, 0, 15},             // 49
-    {5, "XXY_CAT", 0, 0, 15},             // 50
-    {3, "X_NEG", 0, 0, 1},                // 51
-    {3, "X_INCR", 0, 0, 1},               // 52
-    {3, "X_DECR", 0, 0, 1},               // 53
-    {3, "TBGT", op::TBLE, op::F_TBGT, 3}, // 54
-    {3, "TBLE", op::TBGT, op::F_TBLE, 3}, // 55
-    {3, "TBEQ", op::TBNE, op::F_TBEQ, 3}, // 56
-    {3, "TBNE", op::TBEQ, op::F_TBNE, 3}, // 57
-    {3, "EQ21", 0, op::F_EQ21, 3},        // 58
-    {3, "CBGT", op::CBLE, op::F_CBGT, 3}, // 59
-    {3, "CBGE", op::CBLT, op::F_CBGE, 3}, // 60
-    {3, "CBLT", op::CBGE, op::F_CBLT, 3}, // 61
-    {3, "CBLE", op::CBGT, op::F_CBLE, 3}, // 62
-    {3, "CBEQ", op::CBNE, op::F_CBEQ, 3}, // 63
-    {3, "CBNE", op::CBEQ, op::F_CBNE, 3}, // 64
-    {3, "BRA", 0, op::F_BRA, 3},          // 65
-    {2, "F_TBGT", 0, op::B_TBGT, 4},      // 66
-    {2, "F_TBLE", 0, op::B_TBLE, 4},      // 67
-    {2, "F_TBEQ", 0, op::B_TBEQ, 4},      // 68
-    {2, "F_TBNE", 0, op::B_TBNE, 4},      // 69
-    {2, "F_EQ21", 0, op::B_EQ21, 4},      // 70
-    {2, "F_CBGT", 0, op::B_CBGT, 4},      // 71
-    {2, "F_CBGE", 0, op::B_CBGE, 4},      // 72
-    {2, "F_CBLT", 0, op::B_CBLT, 4},      // 73
-    {2, "F_CBLE", 0, op::B_CBLE, 4},      // 74
-    {2, "F_CBEQ", 0, op::B_CBEQ, 4},      // 75
-    {2, "F_CBNE", 0, op::B_CBNE, 4},      // 76
-    {2, "F_BRA", 0, op::B_BRA, 4},        // 77
-    {2, "B_TBGT", 0, op::F_TBGT, 5},      // 78
-    {2, "B_TBLE", 0, op::F_TBLE, 5},      // 79
-    {2, "B_TBEQ", 0, op::F_TBEQ, 5},      // 80
-    {2, "B_TBNE", 0, op::F_TBNE, 5},      // 81
-    {2, "B_EQ21", 0, op::F_EQ21, 5},      // 82
-    {2, "B_CBGT", 0, op::F_CBGT, 5},      // 83
-    {2, "B_CBGE", 0, op::F_CBGE, 5},      // 84
-    {2, "B_CBLT", 0, op::F_CBLT, 5},      // 85
-    {2, "B_CBLE", 0, op::F_CBLE, 5},      // 86
-    {2, "B_CBEQ", 0, op::F_CBEQ, 5},      // 87
-    {2, "B_CBNE", 0, op::F_CBNE, 5},      // 88
-    {2, "B_BRA", 0, op::F_BRA, 5},        // 89
-    {1, "BASE", 0, 0, 0},                 // 90
-    {6, "LINE", 0, 0, 29},                // 91
-    {1, "TO_LONG", 0, 0, 0},              // 92
-    {4, "F_JSR", 0, op::B_JSR, 8},        // 93
-    {3, "F_JSR_0", 0, op::B_JSR_0, 6},    // 94
-    {4, "F_JSR_P", 0, op::B_JSR_P, 8},    // 95
-    {3, "F_JSR_0P", 0, op::B_JSR_0P, 6},  // 96
-    {4, "B_JSR", 0, op::F_JSR, 9},        // 97
-    {3, "B_JSR_0", 0, op::F_JSR_0, 7},    // 98
-    {4, "B_JSR_P", 0, op::F_JSR_P, 9},    // 99
-    {3, "B_JSR_0P", 0, op::F_JSR_0P, 7},  // 100
-    {4, "I_JSR", 0, 0, 18},               // 101
-    {3, "I_JSR_0", 0, 0, 1},              // 102
-    {4, "I_JSR_P", 0, 0, 18},             // 103
-    {3, "I_JSR_0P", 0, 0, 1},             // 104
-    {4, "S_JSR", 0, op::F_JSR, 18},       // 105
-    {3, "S_JSR_0", 0, op::F_JSR_0, 1},    // 106
-    {4, "S_JSR_P", 0, op::F_JSR_P, 18},   // 107
-    {3, "S_JSR_0P", 0, op::F_JSR_0P, 1},  // 108
-    {4, "JSR", 0, op::JSR_B, 14},         // 109
-    {3, "JSR_0", 0, op::JSR_0_B, 12},     // 110
-    {4, "JSR_P", 0, op::JSR_P_B, 14},     // 111
-    {3, "JSR_0P", 0, op::JSR_0P_B, 12},   // 112
-    {3, "JSR_B", 0, 0, 13},               // 113
-    {2, "JSR_0_B", 0, 0, 11},             // 114
-    {3, "JSR_P_B", 0, 0, 13},             // 115
-    {2, "JSR_0P_B", 0, 0, 11},            // 116
-    {0, "SUB_LINK", 0, 0, 20},            // 117
-    {1, "RET", 0, 0, 0},                  // 118
-    {0, "CAT_N", 0, 0, 30},               // 119
-    {0, "SWITCH_T", 0, 0, 31},            // 120
-    {7, "SUB_TEXT", 0, 0, 19},            // 121
-    {0, "LAST", 0, 0, 0},                 // 122
-    {3, "PUSH_PR", 0, 0, 1},              // 123
-};
+#define ZEL_FORMAT_ROW(name, shape, k1, w1, k2, w2)                                                \
+    {Shape::shape, {{Operand::k1, w1}, {Operand::k2, w2}}},
+const FormatInfo operand_formats[FORMAT_COUNT] = {ZEL_FORMATS(ZEL_FORMAT_ROW)};
+#undef ZEL_FORMAT_ROW
 
-// Value width of each operand kind code (switch table fields and keys).
-const uint8_t size_in_instructions[17] = {0, 0, 1, 2, 1, 2, 3, 1, 2, 3, 4, 1, 2, 0, 0, 0, 0};
+#define ZEL_ITAB_ROW(name, size, format, paired, shortop)                                          \
+    {size, #name, op::paired, op::shortop, fmt::format},
+const InstrInfo itab[OPCODE_COUNT] = {ZEL_OPCODES(ZEL_ITAB_ROW)};
+#undef ZEL_ITAB_ROW
+
+#define ZEL_COUNT(...) +1
+static_assert(0 ZEL_FORMATS(ZEL_COUNT) == FORMAT_COUNT);
+static_assert(0 ZEL_OPCODES(ZEL_COUNT) == OPCODE_COUNT);
+#undef ZEL_COUNT
+
+const uint8_t size_in_instructions[KIND_CODE_COUNT] = {0, 0, 1, 2, 1, 2, 3, 1, 2,
+                                                       3, 4, 1, 2, 0, 0, 0, 0};

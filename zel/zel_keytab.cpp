@@ -13,6 +13,7 @@
 
 #include "al_env.h"
 #include "zel.h"
+#include "zel_asm.h"
 #include "zel_error.h"
 #include "zel_memory.h"
 
@@ -36,24 +37,22 @@ constexpr Symbol kw(const char *name, int32_t tok, uint32_t legacy = 0, uint32_t
     return s;
 }
 
-// Comparison words carry the opcode of the compare-and-branch instruction that
-// is taken when the comparison is false.
-constexpr uint16_t OP_CBGT = 59, OP_CBGE = 60, OP_CBLT = 61, OP_CBLE = 62, OP_CBEQ = 63,
-                   OP_CBNE = 64;
 constexpr uint32_t L = LEGACY_EXCLUDED;
 
 } // namespace
 
 // The reserved words, in table order, ended by an all-zero entry. Only the
 // index links, the namesake links and the KEYWORD flag change at run time.
+// The comparison words carry the opcode of the compare-and-branch
+// instruction that is taken when the comparison is false.
 Symbol keyword[] = {
     kw("default", 325, 0, 0, 0, LABEL_NAME),
-    kw("eq", 273, 0, 0, OP_CBNE),
-    kw("ne", 274, 0, 0, OP_CBEQ),
-    kw("ge", 274, 0, 0, OP_CBLT),
-    kw("gt", 274, 0, 0, OP_CBLE),
-    kw("le", 274, 0, 0, OP_CBGT),
-    kw("lt", 274, 0, 0, OP_CBGE),
+    kw("eq", 273, 0, 0, op::CBNE),
+    kw("ne", 274, 0, 0, op::CBEQ),
+    kw("ge", 274, 0, 0, op::CBLT),
+    kw("gt", 274, 0, 0, op::CBLE),
+    kw("le", 274, 0, 0, op::CBGT),
+    kw("lt", 274, 0, 0, op::CBGE),
     kw("and", 271),
     kw("at", 311),
     kw("base", 312),

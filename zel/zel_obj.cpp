@@ -7,7 +7,12 @@
 // of what they wrote so a writer can keep its own checksum.
 #include "zel_obj.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,6 +23,95 @@
 
 uint32_t Rtot_bytes = 0;
 
+// ---------------------------------------------------------------------------
+// The object's image
+
+namespace {
+
+constexpr size_t READ_CHUNK = 64 * 1024;
+
+// Byte sum of `n` bytes, eight at a time: the bytes of a word are added in
+// four 16-bit lanes, which are folded into the total before they can carry.
+uint64_t sum_bytes(const uint8_t *p, size_t n) {
+    constexpr uint64_t EVEN = 0x00FF00FF00FF00FFull;
+    constexpr size_t WORDS_PER_FOLD = 128; // 128 * 2 * 255 < 65536
+    uint64_t total = 0;
+    while (n >= 8) {
+        uint64_t lanes = 0;
+        size_t words = n / 8 < WORDS_PER_FOLD ? n / 8 : WORDS_PER_FOLD;
+        for (size_t i = 0; i < words; ++i, p += 8) {
+            uint64_t w;
+            memcpy(&w, p, 8);
+            lanes += (w & EVEN) + ((w >> 8) & EVEN);
+        }
+        total += (lanes * 0x0001000100010001ull) >> 48;
+        n -= words * 8;
+    }
+    while (n--)
+        total += *p++;
+    return total;
+}
+
+} // namespace
+
+ObjectImage::ObjectImage(STREAM *s) {
+    struct stat st;
+    int fd = s ? sfileno(s) : -1;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        map_file(fd, size_t(st.st_size));
+    if (!data_) read_stream(s);
+}
+
+ObjectImage::~ObjectImage() {
+    if (mapping_) munmap(mapping_, mapping_size_);
+}
+
+// The file is mapped into a zeroed region one byte longer than the file, so
+// that a NUL follows its bytes however long it is.
+void ObjectImage::map_file(int fd, size_t size) {
+    size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t length = (size + 1 + page - 1) / page * page;
+    void *region = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) return;
+    if (mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        munmap(region, length);
+        return;
+    }
+    mapping_ = region;
+    mapping_size_ = length;
+    data_ = static_cast<const uint8_t *>(region);
+    size_ = size;
+}
+
+// Reads the stream to its end, or up to a read error, which is kept for the
+// regions that lie behind it.
+void ObjectImage::read_stream(STREAM *s) {
+    while (s) {
+        size_t have = copy_.size();
+        copy_.resize(have + READ_CHUNK);
+        long got = sread_blok(copy_.data() + have, READ_CHUNK, s);
+        copy_.resize(have + size_t(got > 0 ? got : 0));
+        if (serror(s)) error_ = errno ? errno : EIO;
+        if (got < long(READ_CHUNK) || error_) break;
+    }
+    size_ = copy_.size();
+    copy_.push_back(0);
+    data_ = copy_.data();
+}
+
+ByteView ObjectImage::view(uint64_t start, uint64_t size, uint8_t fill) const {
+    size_t present = start < size_ ? size_t(std::min<uint64_t>(size, size_ - start)) : 0;
+    return {start < size_ ? data_ + start : data_ + size_, present, size_t(size), fill};
+}
+
+int ObjectImage::read_error(uint64_t start, uint64_t size) const {
+    return error_ && size > 0 && start + size > size_ ? error_ : 0;
+}
+
+uint32_t byte_sum(const ByteView &v) {
+    return uint32_t(sum_bytes(v.data, v.avail) + uint64_t(v.fill) * (v.size - v.avail));
+}
+
 namespace {
 
 // A byte the stream cannot deliver reads as 0xFF (and counts 255).
@@ -26,18 +120,6 @@ unsigned take_byte(STREAM *s) {
     unsigned b = c < 0 ? 0xFFu : unsigned(c) & 0xFFu;
     Rtot_bytes += b;
     return b;
-}
-
-unsigned byte_sum(const void *data, size_t n) {
-    const auto *p = static_cast<const uint8_t *>(data);
-    unsigned sum = 0;
-    for (size_t i = 0; i < n; ++i)
-        sum += p[i];
-    return sum;
-}
-
-uint32_t be32(const uint8_t *p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
 } // namespace
@@ -85,7 +167,7 @@ int read_obj_string(STREAM *s, char *buf, size_t size) {
 
 long read_obj_block(void *buf, size_t n, STREAM *s) {
     long got = sread_blok(buf, n, s);
-    if (got > 0) Rtot_bytes += byte_sum(buf, size_t(got));
+    if (got > 0) Rtot_bytes += uint32_t(sum_bytes(static_cast<const uint8_t *>(buf), size_t(got)));
     return got;
 }
 
@@ -121,7 +203,7 @@ int write_obj_block(const void *data, size_t n, STREAM *s) {
     if (n == 0) return 0;
     long put = swrite_blok(data, n, s);
     if (put <= 0) return 0;
-    return int(byte_sum(data, size_t(put) < n ? size_t(put) : n));
+    return int(sum_bytes(static_cast<const uint8_t *>(data), size_t(put) < n ? size_t(put) : n));
 }
 
 // The release is the one of the object being written, `zel.hdr.relno`.
@@ -234,45 +316,26 @@ namespace {
 
 constexpr char MAGIC_PROGRAM[12] = "[_zel_obj_]";
 constexpr char MAGIC_DLL[12] = "[_zel_dll_]";
-constexpr int TIV_SKIP = 1;
 constexpr int TIV_VALUE = 2;
 
-// Byte offsets of the header fields.
-enum HeaderOffset : size_t {
-    H_RELNO = 12,
-    H_BYTESHEADER = 16,
-    H_STARTDATE = 20,
-    H_ENDDATE = 24,
-    H_OPTIONS = 28,
-    H_FLAGS = 32,
-    H_COUNT_EXTERN = 36,
-    H_OBJ_REVISION = 40,
-    H_FSM = 44,
-    H_SECTIONS = 48,
-    H_CHECKSUM = 178,
-};
-constexpr size_t SECTION_ENTRY = 10;
+constexpr size_t CHECKSUM_AT = 178;
 
-void decode_header(ObjHeader &hdr, const uint8_t *b) {
-    std::memcpy(hdr.magic, b, sizeof hdr.magic);
-    hdr.relno = int32_t(be32(b + H_RELNO));
-    hdr.bytesheader = int32_t(be32(b + H_BYTESHEADER));
-    hdr.startdate = int32_t(be32(b + H_STARTDATE));
-    hdr.enddate = int32_t(be32(b + H_ENDDATE));
-    hdr.options = int32_t(be32(b + H_OPTIONS));
-    hdr.flags = int32_t(be32(b + H_FLAGS));
-    hdr.count_extern = int32_t(be32(b + H_COUNT_EXTERN));
-    hdr.obj_revision = int32_t(be32(b + H_OBJ_REVISION));
-    hdr.fsm = int32_t(be32(b + H_FSM));
+// The fields in their order; the magic is taken as its 12 bytes.
+void decode_header(ObjHeader &hdr, const ByteView &raw) {
+    Cursor c(raw, "header");
+    for (char &m : hdr.magic)
+        m = char(c.u8());
+    for (int32_t *field : {&hdr.relno, &hdr.bytesheader, &hdr.startdate, &hdr.enddate, &hdr.options,
+                           &hdr.flags, &hdr.count_extern, &hdr.obj_revision, &hdr.fsm})
+        *field = int32_t(c.u32());
     for (int i = 0; i < NSECTIONS; ++i) {
-        const uint8_t *e = b + H_SECTIONS + SECTION_ENTRY * size_t(i);
-        hdr.start[i] = be32(e);
-        hdr.size[i] = be32(e + 4);
-        hdr.count[i] = uint16_t(e[8] << 8 | e[9]);
+        hdr.start[i] = c.u32();
+        hdr.size[i] = c.u32();
+        hdr.count[i] = c.u16();
     }
     // The running sum includes the checksum field's own bytes; adding them to
     // the stored value makes the two comparable.
-    hdr.checksum = be32(b + H_CHECKSUM) + byte_sum(b + H_CHECKSUM, 4);
+    hdr.checksum = c.u32() + byte_sum(raw.from(CHECKSUM_AT));
 }
 
 bool known_magic(const char *magic) {
@@ -280,21 +343,15 @@ bool known_magic(const char *magic) {
            std::memcmp(magic, MAGIC_DLL, sizeof MAGIC_DLL) == 0;
 }
 
-// The TIV block behind a release-72 header; not part of the checksum.
-// Returns the block's type.
-int32_t read_tiv_block(ObjHeader &hdr, STREAM *s) {
-    const uint32_t saved = Rtot_bytes;
-    int32_t type = int32_t(read_obj_long(s));
-    int32_t length = int32_t(read_obj_long(s));
-    if (type == TIV_SKIP) {
-        // Only a positive length moves the stream; the sections are found by
-        // their offsets, so nothing depends on where the block ends.
-        if (length > 0) sseek(s, length, SEEK_CUR);
-    } else if (type == TIV_VALUE) {
-        int32_t value = int32_t(read_obj_long(s));
-        hdr.tiv = std::make_unique<TivRecord>(TivRecord{type, length, value});
-    }
-    Rtot_bytes = saved;
+// The TIV block behind a release-72 header: longs that read as 0xFF bytes
+// past the end of the file; not part of the checksum, and nothing depends
+// on where it ends. Returns the block's type.
+int32_t read_tiv_block(ObjHeader &hdr) {
+    Cursor c(hdr.image->view(HEADER_SIZE, 12, 0xFF), "TIV block");
+    int32_t type = int32_t(c.u32());
+    int32_t length = int32_t(c.u32());
+    if (type == TIV_VALUE)
+        hdr.tiv = std::make_unique<TivRecord>(TivRecord{type, length, int32_t(c.u32())});
     return type;
 }
 
@@ -305,9 +362,11 @@ int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *path
     hdr.pathname = pathname ? pathname : "";
     hdr.stream = s;
     hdr.tiv.reset();
+    hdr.image = std::make_unique<ObjectImage>(s);
 
-    uint8_t raw[HEADER_SIZE];
-    if (read_obj_block(raw, sizeof raw, s) < long(sizeof raw)) return -1;
+    ByteView raw = hdr.image->view(0, HEADER_SIZE);
+    Rtot_bytes += byte_sum(raw); // the bytes that are there
+    if (raw.avail < size_t(HEADER_SIZE)) return -1;
     decode_header(hdr, raw);
 
     if (!known_magic(hdr.magic)) return -1;
@@ -315,7 +374,20 @@ int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *path
     if (hdr.bytesheader != HEADER_SIZE) return -1;
     if (uint32_t(hdr.fsm) != fname_sum(hdr.pathname.c_str())) return -2;
     if (hdr.relno == 61) return 0;
-    return read_tiv_block(hdr, s) > TIV_VALUE ? -1 : 0;
+    return read_tiv_block(hdr) > TIV_VALUE ? -1 : 0;
+}
+
+ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const char *label,
+                    uint8_t fill) {
+    if (int err = hdr.image->read_error(start, size)) read_failure(hdr, label, err);
+    ByteView v = hdr.image->view(start, size, fill);
+    Rtot_bytes += byte_sum(v);
+    return v;
+}
+
+void read_failure(const ObjHeader &hdr, const char *label, int err) {
+    errno = err;
+    fatal_system_error(label, "Error %d while reading '%s'", err, hdr.objname.c_str());
 }
 
 // ---------------------------------------------------------------------------

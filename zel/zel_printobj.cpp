@@ -287,13 +287,15 @@ void print_symbol_names(const char *title, const SymList &list, const char *form
 // reader; a record that runs past the end of the buffer ends the run with the
 // reader's corrupt-object message (the loader has walked the same records
 // before, so an object that loaded never gets there).
-void print_domains(const ObjHeader &hdr, const std::vector<uint8_t> &domains) {
+void print_domains(const ObjHeader &hdr, const ByteView &domains) {
     const unsigned count = hdr.count[SEC_DOMAINS];
     if (count == 0) return;
     print_banner("DOMAINS");
-    Cursor in(domains.data(), domains.size(), "domains");
+    Cursor in(domains, "domains");
     for (unsigned i = 0; i < count; ++i) {
-        printf("%s\n", in.cstr());
+        const char *name = in.cstr();
+        in.check();
+        printf("%s\n", name);
         in.skip(size_t(in.u16()) * 4);
     }
 }
@@ -318,9 +320,9 @@ void print_assembler_code() {
 
 // Releases the domain buffer when the report ends, also when it ends the run.
 struct DomainRelease {
-    std::vector<uint8_t> *domains;
+    ByteView *domains;
     ~DomainRelease() {
-        if (domains) std::vector<uint8_t>().swap(*domains);
+        if (domains) *domains = ByteView{};
     }
 };
 
@@ -330,7 +332,7 @@ struct DomainRelease {
 // The report
 // ---------------------------------------------------------------------------
 
-void print_object_ex(const ObjHeader &hdr, std::vector<uint8_t> *domains) {
+void print_object_ex(const ObjHeader &hdr, ByteView *domains) {
     DomainRelease release{domains};
     const uint32_t info = zel.info;
 

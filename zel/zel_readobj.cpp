@@ -2,17 +2,12 @@
 // in their fixed order into the symbol table model, read the two trailing
 // blocks, print the report and compare the checksum.
 //
-// Every section is fetched with one seek and one block read and decoded in
-// memory through a bounded cursor. Damaged objects are rejected before
-// anything is allocated for them:
-// - a section that starts past the end of the file, or whose end lies more
-//   than SECTION_OVERRUN_LIMIT bytes past it, makes the object corrupt; a
-//   section cut short by less is decoded from the zero-filled rest of its
-//   buffer (and the checksum comparison then fails);
-// - a trailing block (descriptions, additional information) must lie wholly
-//   inside the file;
-// - a record that runs past the end of its section ends the run with a
-//   message naming the section.
+// The object's bytes are taken once, with its header; every section is then
+// found by its start offset and decoded in place through a bounded cursor.
+// A section that lies partly or wholly past the end of the file reads as
+// zeros there (its declared size costs no memory), and the checksum
+// comparison decides; a record that runs past the end of its section ends
+// the run with a message naming the section.
 #include "zel_readobj.h"
 
 #include <cerrno>
@@ -27,7 +22,6 @@
 #include "zel_cursor.h"
 #include "zel_dll.h"
 #include "zel_error.h"
-#include "zel_memory.h"
 #include "zel_obj.h"
 #include "zel_print.h"
 #include "zel_symtab.h"
@@ -36,49 +30,13 @@ namespace {
 
 constexpr size_t STREAM_NAME_MAX = 512;
 
-using Buffer = std::vector<uint8_t>;
-
-// What the loader knows about the open object.
-struct Load {
-    STREAM *s;
-    long file_size;
-    Buffer domains; // kept for the report
-};
-
-[[noreturn]] void read_failure(const char *label) {
-    int err = errno;
-    perror(label);
-    fatal_error("Error %d while reading '%s'", err, zel.objname.c_str());
-}
-
-void check_stream(const Load &ld, const char *label) {
-    if (serror(ld.s)) read_failure(label);
-}
-
-// Rejects a region that starts past the end of the file or ends more than
-// `slack` bytes past it.
-void check_extent(const Load &ld, uint64_t start, uint64_t size, uint64_t slack, const char *what) {
-    uint64_t end = uint64_t(ld.file_size);
-    if (start > end || start + size > end + slack)
-        fatal_error("Object is corrupt: %s lies past the end of the file", what);
-}
-
-void seek_to(const Load &ld, uint64_t offset, const char *label) {
-    if (sseek(ld.s, long(offset), 0) < 0) read_failure(label);
-}
-
-// Reads `size` bytes at `start` as one block into a zero-filled buffer.
-Buffer read_section(const Load &ld, uint32_t start, uint32_t size, const char *label) {
-    seek_to(ld, start, label);
-    Buffer buf = zeroed_buffer(size);
-    if (size) read_obj_block(buf.data(), size, ld.s);
-    check_stream(ld, label);
-    return buf;
+ObjHeader &hdr() {
+    return zel.hdr;
 }
 
 // Flag word of a symbol-table or function-table entry.
 uint32_t read_flag(Cursor &c) {
-    if (zel.hdr.relno == 61) return object_flag(c.u8());
+    if (hdr().relno == 61) return object_flag(c.u8());
     return c.u32();
 }
 
@@ -102,23 +60,29 @@ const char *entry_name(Cursor &c, bool stored, long index, char (&made)[20]) {
 }
 
 [[noreturn]] void corrupt_symtab(const char *message) {
-    perror("read_symtab");
-    fatal_error("%s", message);
+    fatal_system_error("read_symtab", "%s", message);
 }
 
-void decode_used_dlls(Load &, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
-    for (unsigned i = 0; i < count; i++)
-        add_dll_list(c.cstr());
+// Each decoder reads a whole record through its cursor and checks it before
+// the record has any effect.
+
+void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
+    for (unsigned i = 0; i < count; i++) {
+        const char *name = c.cstr();
+        c.check();
+        add_dll_list(name);
+    }
 }
 
-void decode_symtab(Load &, Buffer &buf, unsigned count, const char *name) {
+void decode_symtab(const ByteView &v, unsigned count, const char *what) {
     init_object_flags();
-    Cursor c(buf.data(), buf.size(), name);
-    bool debug = zel.hdr.flags & objflag::DEBUG;
+    Cursor c(v, what);
+    bool debug = hdr().flags & objflag::DEBUG;
     for (unsigned i = 0; i < count; i++) {
         uint32_t offset = uint32_t(c.pos());
         uint32_t flags = read_flag(c);
+        c.check();
         if (flags & EXT_SYM) corrupt_symtab("EXT_SYM symbol type is not supported");
 
         int32_t dims[4] = {0, 0, 0, 0};
@@ -130,6 +94,7 @@ void decode_symtab(Load &, Buffer &buf, unsigned count, const char *name) {
             // no size data
         } else if (flags & ARRAY) {
             dim_count = c.u8();
+            c.check();
             if (dim_count > 4) corrupt_symtab("Object is corrupt");
             // The values stand from the last slot to the first.
             for (unsigned k = 0; k < dim_count; k++)
@@ -143,6 +108,7 @@ void decode_symtab(Load &, Buffer &buf, unsigned count, const char *name) {
 
         char made[20];
         const char *name = entry_name(c, (flags & EXTERN) || debug, i, made);
+        c.check();
         Symbol *s = addsymbol(nullptr, name, flags | IDENTIFIER, TOK_VARIABLE, 0, 0, 0, 0);
         s->dim_count = uint16_t(dim_count);
         memcpy(s->dims, dims, sizeof dims);
@@ -153,17 +119,18 @@ void decode_symtab(Load &, Buffer &buf, unsigned count, const char *name) {
     }
 }
 
-void decode_funtab(Load &, Buffer &buf, unsigned count, const char *name) {
+void decode_funtab(const ByteView &v, unsigned count, const char *what) {
     init_object_flags();
-    Cursor c(buf.data(), buf.size(), name);
-    bool names_stored = zel.hdr.relno == 72;
-    bool debug_or_profile = zel.hdr.flags & (objflag::DEBUG | objflag::PROFILE);
+    Cursor c(v, what);
+    bool names_stored = hdr().relno == 72;
+    bool debug_or_profile = hdr().flags & (objflag::DEBUG | objflag::PROFILE);
     for (unsigned i = 0; i < count; i++) {
         uint32_t flags = read_flag(c);
         uint32_t value = c.u32();
         char made[20];
         const char *name =
             entry_name(c, names_stored || (flags & EXTERN) || debug_or_profile, i, made);
+        c.check();
         Symbol *f = zel.funnr[i];
         if (!f) {
             f = addsymbol(nullptr, name, flags | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0);
@@ -178,39 +145,47 @@ void decode_funtab(Load &, Buffer &buf, unsigned count, const char *name) {
     }
 }
 
-void decode_global_functions(Load &, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
+void decode_global_functions(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
-        Symbol *s = addsymbol(nullptr, c.cstr(), FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0);
-        add_glob_fun_list(s);
+        const char *name = c.cstr();
+        c.check();
+        add_glob_fun_list(
+            addsymbol(nullptr, name, FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0));
     }
 }
 
-void decode_strings(Load &, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
+void decode_strings(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
         unsigned length = c.u16();
         // The text runs up to its NUL; the length only steps to the next entry.
-        add_str_list(constant(c.cstr(), TOK_STRING));
-        if (i + 1 < count) c.seek(start + length + 3);
+        const char *text = c.cstr();
+        c.check();
+        add_str_list(constant(text, TOK_STRING));
+        c.seek(start + length + 3);
     }
 }
 
-void decode_doubles(Load &, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
-    for (unsigned i = 0; i < count; i++)
-        add_dbl_list(constant(c.cstr(), TOK_DOUBLE));
+void decode_doubles(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
+    for (unsigned i = 0; i < count; i++) {
+        const char *text = c.cstr();
+        c.check();
+        add_dbl_list(constant(text, TOK_DOUBLE));
+    }
 }
 
-void decode_domains(Load &ld, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
+// A record cut short is corrupt; it is rejected before its name is looked
+// up, so the run ends with that one message.
+void decode_domains(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
         unsigned n = c.u16();
-        // A record cut short is corrupt; it is rejected before its name is
-        // looked up, so the run ends with that one message.
         c.need(size_t(n) * 4);
+        c.check();
         const DomainRec *dom = search_domain(name);
         if (!dom) error("Domain '%s' not found in data dictionary.", name);
         for (unsigned k = 0; k < n; k++) {
@@ -218,13 +193,15 @@ void decode_domains(Load &ld, Buffer &buf, unsigned count, const char *name) {
             if (s) s->domain = dom;
         }
     }
-    ld.domains = std::move(buf);
 }
 
-void decode_idents(Load &, Buffer &buf, unsigned count, const char *name) {
-    Cursor c(buf.data(), buf.size(), name);
-    for (unsigned i = 0; i < count; i++)
-        add_ident_list(constant(c.cstr(), TOK_STRING));
+void decode_idents(const ByteView &v, unsigned count, const char *what) {
+    Cursor c(v, what);
+    for (unsigned i = 0; i < count; i++) {
+        const char *text = c.cstr();
+        c.check();
+        add_ident_list(constant(text, TOK_STRING));
+    }
 }
 
 // The sections after the prototypes, in the order they are read.
@@ -232,7 +209,7 @@ struct SectionStep {
     int index;
     const char *label; // step label of read errors
     const char *name;  // how corrupt-object messages name the section
-    void (*decode)(Load &, Buffer &, unsigned count, const char *name);
+    void (*decode)(const ByteView &, unsigned count, const char *name);
     int compnr; // 1 to 3 for a compnr check (one long), else 0
 };
 
@@ -251,60 +228,50 @@ const SectionStep section_steps[] = {
     {SEC_IDENTS, "read_idents", "idents section", decode_idents, 0},
 };
 
-void check_section_extents(const Load &ld) {
-    const ObjHeader &h = zel.hdr;
-    check_extent(ld, h.start[SEC_PROTOTYPES], h.size[SEC_PROTOTYPES], SECTION_OVERRUN_LIMIT,
-                 "the prototypes section");
-    for (const SectionStep &step : section_steps) {
-        uint32_t size = step.compnr ? 4 : h.size[step.index];
-        char what[64];
-        snprintf(what, sizeof what, "the %s", step.name);
-        check_extent(ld, h.start[step.index], size, SECTION_OVERRUN_LIMIT, what);
-    }
-}
-
-void read_sections(Load &ld) {
-    ObjHeader &h = zel.hdr;
+// Every section is found by its start offset. A compnr check is one long,
+// whose bytes past the end of the file read as 0xFF (and count so).
+ByteView read_sections() {
+    ObjHeader &h = hdr();
+    ByteView domains;
     for (const SectionStep &step : section_steps) {
         if (step.compnr) {
-            seek_to(ld, h.start[step.index], step.label);
-            h.compnr_check[step.compnr - 1] = int32_t(read_obj_long(ld.s));
-            check_stream(ld, step.label);
+            Cursor c(read_block(h, h.start[step.index], 4, step.label, 0xFF), step.name);
+            h.compnr_check[step.compnr - 1] = int32_t(c.u32());
             continue;
         }
-        Buffer buf = read_section(ld, h.start[step.index], h.size[step.index], step.label);
-        if (step.index == SEC_CODE)
-            zel.code = std::move(buf);
-        else
-            step.decode(ld, buf, h.count[step.index], step.name);
+        ByteView v = read_block(h, h.start[step.index], h.size[step.index], step.label);
+        if (step.index == SEC_CODE) zel.code = v;
+        if (step.index == SEC_DOMAINS) domains = v;
+        if (step.decode) step.decode(v, h.count[step.index], step.name);
     }
+    return domains;
 }
 
 uint64_t idents_end() {
-    return uint64_t(zel.hdr.start[SEC_IDENTS]) + zel.hdr.size[SEC_IDENTS];
+    return uint64_t(hdr().start[SEC_IDENTS]) + hdr().size[SEC_IDENTS];
 }
 
 // The additional information block: text records guarded by a checksum of
-// their own. Its texts are not shown.
-void read_additional_info(const Load &ld) {
-    check_extent(ld, idents_end(), 4, 0, "the additional information block");
-    seek_to(ld, idents_end(), "read_watermark");
-    uint64_t block = idents_end() + 4 + read_obj_long(ld.s);
-    check_extent(ld, block, 18, 0, "the additional information block");
-    seek_to(ld, block, "read_watermark");
-    read_obj_long(ld.s);  // total length
-    read_obj_short(ld.s); // format
-    unsigned header_length = read_obj_short(ld.s);
-    uint32_t data_length = read_obj_long(ld.s);
-    unsigned records = read_obj_short(ld.s);
-    uint32_t stored = read_obj_long(ld.s);
+// their own. Its texts are not shown. Its length fields are longs and
+// shorts, which read as 0xFF bytes past the end of the file.
+void read_additional_info() {
+    const ObjectImage &image = *hdr().image;
+    uint64_t block = idents_end() + 4 + Cursor(image.view(idents_end(), 4, 0xFF), "").u32();
+    Cursor fields(image.view(block, 18, 0xFF), "additional information block");
+    fields.u32(); // total length
+    fields.u16(); // format
+    unsigned header_length = fields.u16();
+    uint32_t data_length = fields.u32();
+    unsigned records = fields.u16();
+    uint32_t stored = fields.u32();
     if (data_length == 0) return;
-    check_extent(ld, block + header_length, data_length, 0, "the additional information block");
-    Buffer data = read_section(ld, uint32_t(block + header_length), data_length, "read_watermark");
-    Cursor c(data.data(), data.size(), "additional information block");
+    Cursor c(read_block(hdr(), block + header_length, data_length, "read_watermark"),
+             "additional information block");
     uint32_t sum = 0;
     for (unsigned i = 0; i < records; i++) {
-        for (const char *p = c.cstr(); *p; p++)
+        const char *text = c.cstr();
+        c.check();
+        for (const char *p = text; *p; p++)
             sum += uint8_t(*p);
     }
     if (stored != sum)
@@ -316,8 +283,11 @@ void read_additional_info(const Load &ld) {
 // among them.
 const char *bounded_text(Cursor &c, uint32_t length) {
     c.need(length);
-    const char *text = reinterpret_cast<const char *>(c.here());
-    if (length == 0 || !memchr(text, 0, length))
+    c.check();
+    size_t start = c.pos();
+    const char *text = c.cstr();
+    c.check();
+    if (length == 0 || c.pos() - start > length)
         fatal_error("Object is corrupt: a text of the descriptions block has no end");
     return text;
 }
@@ -325,32 +295,30 @@ const char *bounded_text(Cursor &c, uint32_t length) {
 // The descriptions block: the DLL usage description and one description per
 // exported function. A record whose function number has no function symbol
 // is passed over.
-void read_descriptions(const Load &ld) {
-    seek_to(ld, idents_end(), "read_descriptions");
-    uint8_t raw[4];
-    if (read_obj_block(raw, 4, ld.s) != 4) return; // no descriptions
-    uint32_t length =
-        uint32_t(raw[0]) << 24 | uint32_t(raw[1]) << 16 | uint32_t(raw[2]) << 8 | raw[3];
-    check_extent(ld, idents_end() + 4, length, 0, "the descriptions block");
-    zel.descriptions.assign(length, 0);
-    if (length) read_obj_block(zel.descriptions.data(), length, ld.s);
-    check_stream(ld, "read_descriptions");
-
-    Cursor c(reinterpret_cast<const uint8_t *>(zel.descriptions.data()), length,
+void read_descriptions() {
+    const ObjectImage &image = *hdr().image;
+    ByteView length_field = image.view(idents_end(), 4);
+    if (length_field.avail < 4) return; // no descriptions
+    uint32_t length = Cursor(length_field, "").u32();
+    Cursor c(read_block(hdr(), idents_end() + 4, length, "read_descriptions"),
              "descriptions block");
+    // The block is not covered by the checksum; read_block counted it.
     unsigned functions = c.u16();
     uint32_t usage_length = c.u32();
+    c.check();
     if (usage_length) {
+        size_t start = c.pos();
         zel.dll_usage = bounded_text(c, usage_length);
-        c.skip(usage_length);
+        c.seek(start + usage_length);
     }
     for (unsigned i = 0; i < functions; i++) {
         size_t start = c.pos();
         uint32_t text_length = c.u32();
         unsigned number = c.u16();
+        c.check();
         const char *text = bounded_text(c, text_length);
         if (number < zel.funnr.size() && zel.funnr[number]) zel.funnr[number]->description = text;
-        if (i + 1 < functions) c.seek(start + 6 + text_length);
+        c.seek(start + 6 + size_t(text_length));
     }
 }
 
@@ -362,17 +330,10 @@ STREAM *open_object() {
         errno = ENAMETOOLONG; // the stream name would not fit
     else
         s = sopen(name, "r");
-    if (!s) {
-        perror(zel.objname.c_str());
-        fatal_error("Can't open object '%s' for reading", zel.objname.c_str());
-    }
+    if (!s)
+        fatal_system_error(zel.objname.c_str(), "Can't open object '%s' for reading",
+                           zel.objname.c_str());
     return s;
-}
-
-long file_size(STREAM *s) {
-    long size = sseek(s, 0, 2);
-    sseek(s, 0, 0);
-    return size < 0 ? 0 : size;
 }
 
 } // namespace
@@ -380,29 +341,27 @@ long file_size(STREAM *s) {
 LoadedObject load_object() {
     Rtot_bytes = 0;
     const char *objname = zel.objname.c_str();
-    Load ld{open_object(), 0, {}};
-    ld.file_size = file_size(ld.s);
+    STREAM *s = open_object();
     std::string path = get_last_exploded_fname_ptr();
 
     zel.hdr.tiv.reset();
-    int rc = read_header(zel.hdr, ld.s, objname, path.c_str());
+    int rc = read_header(zel.hdr, s, objname, path.c_str());
     if (rc == -1) fatal_error("object '%s' not in proper format.", objname);
     if (rc == -2) fatal_error("object '%s' has incorrect path or name.", objname);
-    check_section_extents(ld);
 
     zel.symnr.assign(zel.hdr.count[SEC_SYMTAB], nullptr);
     zel.funnr.assign(zel.hdr.count[SEC_FUNTAB], nullptr);
 
     read_prototypes(zel.hdr, nullptr, create_function_symbol, create_function_arg, nullptr,
                     nullptr);
-    read_sections(ld);
+    ByteView domains = read_sections();
 
     uint32_t saved = Rtot_bytes;
-    if (zel.hdr.flags & objflag::ADDINFO) read_additional_info(ld);
+    if (zel.hdr.flags & objflag::ADDINFO) read_additional_info();
     Rtot_bytes = saved;
-    read_descriptions(ld);
+    read_descriptions();
     Rtot_bytes = saved;
-    return {ld.s, std::move(ld.domains), saved};
+    return {s, domains, saved};
 }
 
 void close_object(LoadedObject &obj) {

@@ -669,6 +669,12 @@ size_t sopen_count() {
     return streams_gone ? 0 : open_streams().list.size();
 }
 
+void sflush_descriptor(int fd) {
+    if (streams_gone) return;
+    for (auto &s : open_streams().list)
+        if (s->fd == fd && (s->flags & STRM_WDATA)) sflush(s.get());
+}
+
 void sclose_newest(size_t keep) {
     while (sopen_count() > keep)
         sclose(open_streams().list.front().get());
