@@ -13,9 +13,12 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The sample installation, and a 4GL user name for shells without USER.
+SAMPLE_ENV = KTE=$(CURDIR)/$(BUILD)/kte USER="$${USER:-$$(id -un)}"
+
 # Runs the tool on the sample installation's program object.
 run: build
-	KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m oxxmain
+	$(SAMPLE_ENV) $(BUILD)/zel_info -m oxxmain
 
 # Runs the tool on every object of the sample installation: the programs
 # oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use.
@@ -24,7 +27,7 @@ SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61
 run-all: build
 	@set -e; for object in $(SAMPLE_OBJECTS); do \
 	    echo "==> zel_info -m $$object"; \
-	    KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m $$object; \
+	    $(SAMPLE_ENV) $(BUILD)/zel_info -m $$object; \
 	    echo; \
 	done
 

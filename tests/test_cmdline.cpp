@@ -45,6 +45,7 @@ struct Scanned {
 };
 Scanned scan(std::vector<std::string> args) {
     setenv("KTE", SAMPLE_KTE, 1);
+    setenv("USER", "tester", 1);
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -107,6 +108,13 @@ TEST(CommandLine, UsageAndIllegalOptions) {
     r = run_zel_info({"-set", "NOASSIGNMENT", "oxxmain"}, sample_env);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zel_info: -set expect 'envvar=value'\n" + usage_text());
+
+    // Without a 4GL user name (an empty one counts as none) the run ends at
+    // log set-up.
+    r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zel_info: Could not find Orvo user name; exiting.\n");
 }
 
 TEST(CommandLine, Redirections) {

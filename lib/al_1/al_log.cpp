@@ -7,7 +7,6 @@
 #include "al_log.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,16 +78,6 @@ bool smoketest() {
         return v && *v;
     }();
     return on;
-}
-
-// The user name of the log: the 4GL user name, else the operating-system
-// user of the process (so that a run without USER in its environment still
-// finds one).
-const char *log_user_name() {
-    const char *name = user_name();
-    if (name && *name) return name;
-    const passwd *pw = getpwuid(getuid());
-    return pw ? pw->pw_name : nullptr;
 }
 
 void open_log_file() {
@@ -181,7 +170,7 @@ struct Caller {
 // "-" or 0.
 std::string framed_block(const Caller &c, const Level &level, int saved_errno,
                          const char *message) {
-    const char *user = log_user_name();
+    const char *user = user_name();
     std::string body;
     append_format(body, "\n******* S T A R T of %s message *******\n", level.word);
     append_format(body, "Log message called from %s: #%d keyword: %s\n", c.file ? c.file : "",
@@ -274,7 +263,9 @@ void log_set_progname(const char *argv0, int destinations) {
     state.file = state.console = nullptr;
     if (state.defaults & LOG_FILE) open_log_file();
     if (state.defaults & LOG_CONSOLE) open_console();
-    if (!log_user_name()) {
+    // Every block names the 4GL user (KTE_USER, else USER); a run without
+    // one ends here.
+    if (!user_name()) {
         log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
                  "Could not find Orvo user name; exiting.");
         fflush(stdout);
