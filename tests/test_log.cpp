@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "al_env.h"
 #include "al_log.h"
 #include "capture.h"
 #include "run.h"
@@ -51,7 +52,15 @@ TEST_F(Log, ProgramNameAndPaths) {
     setenv("KTE", "/no/such/home", 1);
     log_set_progname("tool", LOG_STDERR);
     EXPECT_EQ(std::string(log_file_path()), "/no/such/home/log/log.tool");
+
+    // KTE_LOG from the installation's variables file.
+    write_file(dir.path() + "/lib/kte_vars", "KTE_LOG = ${KTE}/logs\n");
+    setenv("KTE", dir.path().c_str(), 1);
+    al_env_reset();
+    log_set_progname("tool", LOG_STDERR);
+    EXPECT_EQ(std::string(log_file_path()), dir.path() + "/logs/log.tool");
     unsetenv("KTE");
+    al_env_reset();
 }
 
 TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {

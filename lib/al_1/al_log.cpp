@@ -66,12 +66,16 @@ std::string program_name(const char *argv0) {
     return name.substr(0, name.find(' '));
 }
 
+// KTE_LOG is an installation variable: the environment, then the variables
+// files.
 std::string log_directory() {
-    const char *dir = getenv("KTE_LOG");
+    const char *dir = getvar("KTE_LOG");
     if (dir && *dir) return dir;
     return std::string(get_kte()) + "/log";
 }
 
+// ORVO_SMOKETEST and ORVO_DISPLAY_ALLOC_SYMBOLS are switches of the process
+// environment alone, not installation variables.
 bool smoketest() {
     static const bool on = [] {
         const char *v = getenv("ORVO_SMOKETEST");
