@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build run run-all test test-sanitize clean format fuzz bench
+.PHONY: all build sample-build run run-all test test-sanitize clean format fuzz bench
 
 all: build
 
@@ -13,18 +13,34 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Runs the tool on the sample installation's program object.
-run: build
-	KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m oxxmain
+# The sample installation, and a 4GL user name for shells without USER.
+SAMPLE_ENV = KTE=$(CURDIR)/$(BUILD)/kte USER="$${USER:-$$(id -un)}"
+
+# Configures (when needed) and builds only what the sample runs need: the
+# tool and the sample installation. The output of CMake and of the compiler
+# goes to $(SAMPLE_LOG) and is shown only when something fails.
+SAMPLE_LOG = $(BUILD)/sample-build.log
+sample-build:
+	@mkdir -p $(BUILD)
+	@if { test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_FLAGS); } \
+	        >$(SAMPLE_LOG) 2>&1 && \
+	    cmake --build $(BUILD) --target zel_info sample -j $(JOBS) >>$(SAMPLE_LOG) 2>&1; then :; \
+	else cat $(SAMPLE_LOG) >&2; echo "make: the build failed (output above, also in $(SAMPLE_LOG))" >&2; \
+	    exit 1; fi
+
+# Runs the tool on the sample installation's program object: its full
+# report is all that is printed.
+run: sample-build
+	@$(SAMPLE_ENV) $(BUILD)/zel_info -m oxxmain
 
 # Runs the tool on every object of the sample installation: the programs
 # oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use.
 # Stops at the first object that does not load with status 0.
 SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61
-run-all: build
+run-all: sample-build
 	@set -e; for object in $(SAMPLE_OBJECTS); do \
 	    echo "==> zel_info -m $$object"; \
-	    KTE=$(CURDIR)/$(BUILD)/kte $(BUILD)/zel_info -m $$object; \
+	    $(SAMPLE_ENV) $(BUILD)/zel_info -m $$object; \
 	    echo; \
 	done
 

@@ -36,6 +36,9 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt" ||
     echo "warning: $build is not a Release build" >&2
 
 export KTE=$build/kte
+# The tool needs a 4GL user name (KTE_USER or USER); a shell without USER
+# lends it the login name.
+export USER=${USER:-$(id -un)}
 "$build/gen_large" "$KTE/obj" >/dev/null
 full=oxxbigf
 half=oxxbigh

@@ -59,6 +59,13 @@ const char *user_name();
 // configuration and fixed for the rest of the run.
 bool legacy_mode();
 
+// Forgets what was read from the environment and the installation so far:
+// the installation home, the variables files, the release, the
+// file-definition tables and the temporary directory. Later lookups read
+// them again from the environment as it is now (the tool calls it when its
+// command line has set variables). The user's initialisation and settings
+// are kept.
+void al_env_reload();
 // Forgets everything read from the installation (tests only).
 void al_env_reset();
 // The parts of al_env_reset kept by the variables module and the file-name

@@ -45,6 +45,7 @@ struct Scanned {
 };
 Scanned scan(std::vector<std::string> args) {
     setenv("KTE", SAMPLE_KTE, 1);
+    setenv("USER", "tester", 1);
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -86,6 +87,18 @@ TEST(CommandLine, SetPutsVariableBeforeStartUp) {
     EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
     // The letters after "set" in the same argument are scanned too.
     EXPECT_EQ(scan({"-seti", "ZEL_TEST_SETTING=1", "-m", "onosuch"}).info, 0x001u);
+
+    // -set KTE in a run from elsewhere without KTE in its environment: the
+    // variables, definitions and dictionary of that installation are used.
+    TempDir elsewhere;
+    RunResult set =
+        run_zel_info({"-set", "KTE=" SAMPLE_KTE, "-m", "oxxmain"},
+                     {"KTE", "KTE_LOG=" + elsewhere.path(), "USER=tester"}, elsewhere.path());
+    RunResult env = run_zel_info({"-m", "oxxmain"}, sample_env, elsewhere.path());
+    EXPECT_EQ(set.status, 0);
+    EXPECT_EQ(set.err, "");
+    EXPECT_EQ(set.out, env.out);
+    EXPECT_NE(set.out.find("\nPathname\t= " SAMPLE_KTE "/obj/oxxmai/omain\n"), std::string::npos);
 }
 
 TEST(CommandLine, UsageAndIllegalOptions) {
@@ -107,6 +120,13 @@ TEST(CommandLine, UsageAndIllegalOptions) {
     r = run_zel_info({"-set", "NOASSIGNMENT", "oxxmain"}, sample_env);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zel_info: -set expect 'envvar=value'\n" + usage_text());
+
+    // Without a 4GL user name (an empty one counts as none) the run ends at
+    // log set-up.
+    r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zel_info: Could not find Orvo user name; exiting.\n");
 }
 
 TEST(CommandLine, Redirections) {

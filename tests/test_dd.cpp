@@ -42,6 +42,7 @@ class Dictionary : public ::testing::Test {
                        ":BAD\n"
                        "D\n:NAME:yyQ\n:TYPE:?\n:DIGV:4");
         setenv("KTE", k.c_str(), 1);
+        setenv("KTE_USER", "tester", 1);
         al_env_reset();
     }
     static void TearDownTestSuite() {

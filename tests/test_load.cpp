@@ -252,7 +252,7 @@ TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
     std::vector<uint8_t> image = objw::build_object(program(72, 0), path);
     write_file(objw::object_path(objroot, "oxxtest2"), std::string(image.begin(), image.end()));
 
-    const std::vector<std::string> env = {"KTE=" + kte.path(), "KTE_LOG", "T=tty1"};
+    const std::vector<std::string> env = {"KTE=" + kte.path(), "KTE_LOG", "T=tty1", "USER=tester"};
     RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, env);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(

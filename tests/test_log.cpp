@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "al_env.h"
 #include "al_log.h"
 #include "capture.h"
 #include "run.h"
@@ -50,7 +52,15 @@ TEST_F(Log, ProgramNameAndPaths) {
     setenv("KTE", "/no/such/home", 1);
     log_set_progname("tool", LOG_STDERR);
     EXPECT_EQ(std::string(log_file_path()), "/no/such/home/log/log.tool");
+
+    // KTE_LOG from the installation's variables file.
+    write_file(dir.path() + "/lib/kte_vars", "KTE_LOG = ${KTE}/logs\n");
+    setenv("KTE", dir.path().c_str(), 1);
+    al_env_reset();
+    log_set_progname("tool", LOG_STDERR);
+    EXPECT_EQ(std::string(log_file_path()), dir.path() + "/logs/log.tool");
     unsetenv("KTE");
+    al_env_reset();
 }
 
 TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
@@ -196,8 +206,16 @@ TEST_F(Log, ParallelToolRunsShareTheLogFile) {
     }
 }
 
-// A writer waits while another process holds the lock on the log file.
-TEST_F(Log, WriterWaitsForTheLock) {
+// A tool run beside a process that keeps the log file locked gives up the
+// lock after its retries, says so, still writes its block and ends as usual
+// (here with a report of its own: the installation lacks its locale
+// definitions).
+TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
+    TempDir kte;
+    for (const char *sub : {"lib", "dd"})
+        std::filesystem::copy(std::string(SAMPLE_KTE) + "/" + sub, kte.path() + "/" + sub,
+                              std::filesystem::copy_options::recursive);
+    std::filesystem::remove(kte.path() + "/lib/tss_locale");
     log_set_progname("zel_info", LOG_FILE);
     int fd = open(log_file_path(), O_RDWR);
     ASSERT_GE(fd, 0);
@@ -206,22 +224,17 @@ TEST_F(Log, WriterWaitsForTheLock) {
     fl.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(fd, F_SETLK, &fl), 0);
 
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        log_mesg("t", 1, "locked", 0, "after the lock");
-        _exit(0);
-    }
-    usleep(300000);
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0); // still waiting
-    EXPECT_EQ(log_text(), "");
-
-    fl.l_type = F_UNLCK;
-    fcntl(fd, F_SETLK, &fl);
+    RunResult r = run_zel_info({"-c", "-m", SAMPLE_KTE "/obj/oxxmai/omain"},
+                               {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
     close(fd);
-    waitpid(pid, &status, 0);
-    EXPECT_NE(log_text().find("Log_mesg: after the lock\n"), std::string::npos);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " +
+                         kte.path() +
+                         "/lib/tss_locale\n"
+                         "lock_handling: Resource temporarily unavailable\n");
+    EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.path() + "/lib/tss_locale\n"),
+              std::string::npos);
 }
 
 } // namespace

@@ -88,6 +88,7 @@ struct Settings {
     uint32_t info = 0;
     uint32_t flagmask = 0;
     uint32_t no_shm = 0;
+    bool env_set = false; // -set changed the environment
     std::string objname;
 };
 
@@ -127,6 +128,7 @@ bool Scanner::cluster(const char *p) {
             }
             env_settings.emplace_back(assignment);
             putenv(env_settings.back().data());
+            set.env_set = true;
         } else if (c == 'f') {
             set.info |= INFO_FLAGS;
             set.flagmask = 0;
@@ -232,6 +234,10 @@ int zel_info_main(int argc, char **argv) {
             }
         }
 
+        // Log set-up read the installation home and the variables files
+        // before the scan, and keeps the log directory it found then.
+        // Everything read from now on sees the -set variables.
+        if (set.env_set) al_env_reload();
         zel.no_shm = set.no_shm;
         init_user();
         init_shm_dd();

@@ -254,6 +254,15 @@ bool legacy_mode() {
     return u.legacy == 1;
 }
 
+void al_env_reload() {
+    // The path of the last open is a record of what was opened, not a
+    // setting: it stays.
+    std::string last = get_last_exploded_fname_ptr();
+    al_gtenv_reset();
+    al_fpath_reset();
+    set_last_exploded_fname(last.c_str());
+}
+
 void al_env_reset() {
     state() = UserState{};
     al_gtenv_reset();

@@ -2,11 +2,11 @@
 // ("program: message") and to the installation's log file as a framed block
 // whose every line carries a time stamp, the level letter and the user name.
 // Processes of the installation share the log file; each block is written
-// whole under an exclusive advisory lock, so blocks never interleave.
+// under an exclusive advisory lock, and in one append write, so blocks never
+// interleave.
 #include "al_log.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,28 +66,22 @@ std::string program_name(const char *argv0) {
     return name.substr(0, name.find(' '));
 }
 
+// KTE_LOG is an installation variable: the environment, then the variables
+// files.
 std::string log_directory() {
-    const char *dir = getenv("KTE_LOG");
+    const char *dir = getvar("KTE_LOG");
     if (dir && *dir) return dir;
     return std::string(get_kte()) + "/log";
 }
 
+// ORVO_SMOKETEST and ORVO_DISPLAY_ALLOC_SYMBOLS are switches of the process
+// environment alone, not installation variables.
 bool smoketest() {
     static const bool on = [] {
         const char *v = getenv("ORVO_SMOKETEST");
         return v && *v;
     }();
     return on;
-}
-
-// The user name of the log: the 4GL user name, else the operating-system
-// user of the process (so that a run without USER in its environment still
-// finds one).
-const char *log_user_name() {
-    const char *name = user_name();
-    if (name && *name) return name;
-    const passwd *pw = getpwuid(getuid());
-    return pw ? pw->pw_name : nullptr;
 }
 
 void open_log_file() {
@@ -109,15 +103,17 @@ void open_console() {
     }
 }
 
-// Takes (F_WRLCK) or releases (F_UNLCK) the lock on the whole file. A writer
-// waits for its turn; answers that mean "try again" are retried a few times.
+// Takes (F_WRLCK) or releases (F_UNLCK) the lock on the whole file without
+// ever waiting for it: while another process holds the lock (EACCES or
+// EAGAIN) it tries LOCK_RETRIES times more, one second apart, and then gives
+// up with the system's error text, so a writer beside a process that keeps
+// the lock ends in seconds.
 bool lock_handling(int fd, short type) {
     struct flock fl = {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     for (int attempt = 0;; attempt++) {
-        if (fcntl(fd, F_SETLKW, &fl) == 0) return true;
-        if (errno == EINTR) continue;
+        if (fcntl(fd, F_SETLK, &fl) == 0) return true;
         if ((errno != EACCES && errno != EAGAIN) || attempt >= LOCK_RETRIES) break;
         sleep(1);
     }
@@ -178,7 +174,7 @@ struct Caller {
 // "-" or 0.
 std::string framed_block(const Caller &c, const Level &level, int saved_errno,
                          const char *message) {
-    const char *user = log_user_name();
+    const char *user = user_name();
     std::string body;
     append_format(body, "\n******* S T A R T of %s message *******\n", level.word);
     append_format(body, "Log message called from %s: #%d keyword: %s\n", c.file ? c.file : "",
@@ -198,13 +194,34 @@ std::string framed_block(const Caller &c, const Level &level, int saved_errno,
     return prefix_lines(body, line_header(level.letter, user));
 }
 
-void write_block(STREAM *s, const std::string &block, bool locked) {
+// Appends the whole block with one system write (more only when the system
+// takes part of it). The log file is open for appending, so the write lands
+// whole at the end of the file, after every block written before it.
+void append_block(int fd, const std::string &block) {
+    for (size_t done = 0; done < block.size();) {
+        ssize_t n = ::write(fd, block.data() + done, block.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += size_t(n);
+    }
+}
+
+// Writes one block to the log file under the lock. A writer that cannot get
+// the lock (it has said so on standard error) writes its block all the same,
+// so that the message is not lost: every block of this service is a single
+// append write, which lands whole at the end of the file, so a block written
+// without the lock neither splits nor is split by the block of a writer that
+// holds the lock.
+void write_to_file(STREAM *s, const std::string &block) {
     int fd = sfileno(s);
-    if (locked && !lock_handling(fd, F_WRLCK)) return;
-    if (locked) sseek(s, 0, SEEK_END);
+    bool locked = lock_handling(fd, F_WRLCK);
+    append_block(fd, block);
+    if (locked) lock_handling(fd, F_UNLCK);
+}
+
+void write_to_console(STREAM *s, const std::string &block) {
     swrite_blok(block.data(), block.size(), s);
     sflush(s);
-    if (locked) lock_handling(fd, F_UNLCK);
 }
 
 void write_line(FILE *out, const char *message, int flags, int saved_errno) {
@@ -250,7 +267,9 @@ void log_set_progname(const char *argv0, int destinations) {
     state.file = state.console = nullptr;
     if (state.defaults & LOG_FILE) open_log_file();
     if (state.defaults & LOG_CONSOLE) open_console();
-    if (!log_user_name()) {
+    // Every block names the 4GL user (KTE_USER, else USER); a run without
+    // one ends here.
+    if (!user_name()) {
         log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
                  "Could not find Orvo user name; exiting.");
         fflush(stdout);
@@ -302,8 +321,8 @@ int log_mesg(const char *file, int line, const char *keyword, int flags, const c
     if (to_file || to_console) {
         std::string block =
             framed_block({file, line, keyword}, level_of(flags), saved_errno, message);
-        if (to_file) write_block(state.file, block, true);
-        if (to_console) write_block(state.console, block, false);
+        if (to_file) write_to_file(state.file, block);
+        if (to_console) write_to_console(state.console, block);
     }
 
     state.writing = false;

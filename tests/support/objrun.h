@@ -18,8 +18,10 @@ namespace objrun {
 // The object's file name; messages are prefixed with it.
 inline const std::string BASE = "otest";
 
+// The sample installation (its log in $KTE/log) and a 4GL user name, without
+// which the tool ends at log set-up.
 inline std::vector<std::string> sample_env() {
-    return {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1"};
+    return {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1", "USER=tester"};
 }
 
 // Runs the tool with `options` (plus -m) on the object at `path`.
