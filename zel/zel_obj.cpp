@@ -31,7 +31,7 @@ namespace {
 constexpr size_t READ_CHUNK = 64 * 1024;
 
 // Byte sum of `n` bytes, eight at a time: the bytes of a word are added in
-// four 16-bit lanes, which are folded into the total before they can carry.
+// four 16-bit lanes, which are added into the total before they can carry.
 uint64_t sum_bytes(const uint8_t *p, size_t n) {
     constexpr uint64_t EVEN = 0x00FF00FF00FF00FFull;
     constexpr size_t WORDS_PER_FOLD = 128; // 128 * 2 * 255 < 65536
@@ -44,7 +44,8 @@ uint64_t sum_bytes(const uint8_t *p, size_t n) {
             memcpy(&w, p, 8);
             lanes += (w & EVEN) + ((w >> 8) & EVEN);
         }
-        total += (lanes * 0x0001000100010001ull) >> 48;
+        uint64_t pairs = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
+        total += (pairs & 0xFFFFFFFFull) + (pairs >> 32);
         n -= words * 8;
     }
     while (n--)
