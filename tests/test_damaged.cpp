@@ -242,6 +242,54 @@ TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
     EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0   \n1   \n2   \n");
 }
 
+// A file cut short anywhere in its sections: the blocks asked for, then the
+// checksum verdict, also when standard output and standard error go to one
+// file; checksum mode ends without a message; the flag test decides alone.
+TEST(Checksum, FileCutShortAnywhereAfterThePrototypes) {
+    const objw::ObjSpec desc = dll_object();
+    const objw::Layout l = layout_of(desc);
+    for (int section = SEC_USED_DLLS; section <= SEC_IDENTS; ++section) {
+        SCOPED_TRACE(section);
+        objw::ObjSpec cut = desc;
+        cut.truncate = l.start[size_t(section)] + 1;
+        TestObject obj(cut);
+        RunResult r = obj.run({"-hs"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out.rfind(banner("GENERAL INFO"), 0), 0u);
+        // Domain records in the part that reads as zeros have no name.
+        size_t verdict = r.err.find(BASE + ": Fatal Error: " + illegal_checksum(obj.image()));
+        ASSERT_NE(verdict, std::string::npos) << r.err;
+        RunResult both = run_program("/bin/sh", {"-c", "\"$0\" -m -hs \"$1\" 2>&1", ZEL_INFO_BIN,
+                                                 obj.path()},
+                                     sample_env());
+        EXPECT_EQ(both.out, r.err.substr(0, verdict) + r.out + r.err.substr(verdict));
+
+        r = obj.run({"-c"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.find("Fatal"), std::string::npos) << r.err;
+        EXPECT_EQ(obj.run({"-f8"}).status, 0);
+        EXPECT_EQ(obj.run({"-f16"}).status, 1);
+    }
+}
+
+// An empty section lies anywhere; compnr checks past the end of the file
+// read as 0xFF bytes, which the checksum counts (as the writer does).
+TEST(Checksum, SectionsWhollyPastTheEndOfTheFile) {
+    objw::ObjSpec desc = dll_object();
+    desc.global_functions = {};
+    desc.sections[SEC_GLOBFUN].start = 0xFFFFFFF0;
+    RunResult r = TestObject(desc).run({"-c"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+
+    desc.sections[SEC_COMPNR2].start = 0x7FFFFFF0;
+    r = TestObject(desc).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(block(r.out, "COMPNR CHECKS").find("Compnr check 2\t= -1\n"), std::string::npos);
+}
+
 // Neither the TIV block nor the descriptions block ("Formats." becomes
 // "formats.") count for the checksum; only the directory and the file name
 // count for the file-name checksum.

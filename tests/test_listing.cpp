@@ -619,7 +619,8 @@ function main:
 // position in brackets. A line text with the marker byte but no Base64
 // behind it is a plain file name. A SUB_LINK whose stored length (40)
 // disagrees with its counts: the listing goes on behind the bytes it has
-// read. An object without code lists nothing under the banner.
+// read. A switch table whose entries take no bytes lists them with target
+// 0. An object without code lists nothing under the banner.
 TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
     s.functions = {{"main"}, {"other", FUNCTION, 99}}; // other's frame is at 27
@@ -634,6 +635,10 @@ other:    .function 1            ; 27
           RET                    ; 34
           .link length 40        ; 35
           NOP                    ; 45
+          .switch addr 0         ; 46
+          jump - - -
+          .endswitch
+          NOP                    ; 58
 )");
     RunResult r = list(s);
     EXPECT_EQ(r.status, 0);
@@ -652,6 +657,18 @@ function [27]:
    34\tRET     
    35\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
    45\tNOP     
+   46\tSWITCH_T
+\tType arg:  1
+\tDept:      3
+\tDefault:   0
+\tSubtract:  0
+\tDivide:\t   0
+\tJump    -> addr
+\t---------------
+\t0       -> 0    
+\t1       -> 0    
+\t2       -> 0    
+   58\tNOP     
 )"));
 
     s.functions = {};
@@ -659,6 +676,26 @@ function [27]:
     r = list(s);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, LISTING_HEAD);
+}
+
+// Code that runs on past the end of the file reads as zeros, NOPs, and the
+// checksum decides; code of more than 16 MiB past it is not listed.
+TEST(Listing, CodePastTheEndOfTheFile) {
+    objw::ObjSpec s;
+    s.order = {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 2}; // code last
+    s.descriptions = s.addinfo = false;
+    s.code = assemble("RET");
+    s.sections[SEC_CODE].size = 3;
+    RunResult r = list(s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, LISTING_HEAD + text("    0\tRET     \n    1\tNOP     \n    2\tNOP     \n"));
+
+    s.sections[SEC_CODE].size = (16 << 20) + 2;
+    r = list(s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, LISTING_HEAD + text("    0\tRET     \n"));
+    EXPECT_EQ(r.err, objrun::fatal("Object is corrupt: the code at 1 runs more than 16 MiB past "
+                                   "the end of the file"));
 }
 
 // ---------------------------------------------------------------------------
@@ -876,6 +913,27 @@ TEST(InstructionLength, VariableInstructions) {
     EXPECT_EQ(sizeof_instruction(others + 1, 1), 0);
     EXPECT_EQ(sizeof_instruction(others + 2, 1), 0);
     EXPECT_EQ(sizeof_instruction(others, 0), -1);
+}
+
+// The compiler's listing file: the heading, then the listing; a file that
+// cannot be made ends the run.
+TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
+    TempDir dir;
+    zel.objname = "oxxmod0001";
+    zel.listing_name = dir.path() + "/list.txt";
+    const std::vector<uint8_t> code = assemble("RET");
+    zel.code = ByteView::of(code.data(), code.size());
+    STREAM *s = open_assembler();
+    write_assembler(s);
+    sclose(s);
+    EXPECT_EQ(read_file(zel.listing_name),
+              "Instructions from programm: oxxmod0001\n\n    0\tRET     \n");
+
+    zel.listing_name = dir.path() + "/none/list.txt";
+    Captured c = capture([] { open_assembler(); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.err, zel.listing_name + ": No such file or directory\n: Fatal Error: Can't open "
+                     "output file '" + zel.listing_name + "'.\n\n" + objrun::SUMMARY_ONE_ERROR);
 }
 
 TEST_F(ListingInProcess, LongListingIsWrittenInLargeBlocks) {

@@ -252,12 +252,19 @@ uint64_t idents_end() {
 }
 
 // The additional information block: text records guarded by a checksum of
-// their own. Its texts are not shown. Its length fields are longs and
-// shorts, which read as 0xFF bytes past the end of the file.
+// their own. Its texts are not shown. The block is found behind the
+// descriptions block through its length field; when that field or the
+// block's own fields are not in the file (an object cut short), there is no
+// block to check, and nothing past the end of the file is taken for one.
+// Text records cut short by the end of the file read as empty texts.
 void read_additional_info() {
     const ObjectImage &image = *hdr().image;
-    uint64_t block = idents_end() + 4 + Cursor(image.view(idents_end(), 4, 0xFF), "").u32();
-    Cursor fields(image.view(block, 18, 0xFF), "additional information block");
+    ByteView length_field = image.view(idents_end(), 4);
+    if (length_field.avail < 4) return;
+    uint64_t block = idents_end() + 4 + Cursor(length_field, "").u32();
+    ByteView head = image.view(block, 18);
+    if (head.avail < 18) return;
+    Cursor fields(head, "additional information block");
     fields.u32(); // total length
     fields.u16(); // format
     unsigned header_length = fields.u16();
@@ -280,14 +287,15 @@ void read_additional_info() {
 }
 
 // A text of `length` bytes (NUL included) at the cursor; the NUL must be
-// among them.
+// among them. A length of 0 (as in a block cut short by the end of the
+// file, which reads as zeros) is the empty text.
 const char *bounded_text(Cursor &c, uint32_t length) {
     c.need(length);
     c.check();
+    if (length == 0) return "";
     size_t start = c.pos();
     const char *text = c.cstr();
-    c.check();
-    if (length == 0 || c.pos() - start > length)
+    if (c.pos() - start > length)
         fatal_error("Object is corrupt: a text of the descriptions block has no end");
     return text;
 }
