@@ -48,8 +48,10 @@ long sputs(const char *text, STREAM *s);
 int sflush(STREAM *s);
 int sclose(STREAM *s);
 int sfileno(STREAM *s);
-// Flushes every stream that writes to descriptor `fd`.
-void sflush_descriptor(int fd);
+// Everything written to standard output so far, through the C library or
+// through streams on descriptor 1, goes out; done before any message on
+// standard error, so that the two keep their order in one file.
+void flush_standard_output();
 // Number of open streams, and closing all but the `keep` oldest: for hosts
 // that run many loads in one process (fuzzing), where a load that ends
 // through the fatal path leaves its streams open.

@@ -20,9 +20,7 @@ int error_va(const char *fmt, va_list ap);
 // prints it), then the fatal error.
 [[noreturn]] void fatal_system_error(const char *step, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
-// Everything written to standard output so far, through the C library or
-// the stream layer, goes out; done before any message on standard error.
-void flush_standard_output();
+
 [[noreturn]] void stop_compiler();
 void show_result();
 // Detaches shared memory unless -m, flushes standard output and ends the run

@@ -4,11 +4,10 @@
 // of any length can overrun it.
 #include "zel_error.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-
-#include <cerrno>
 
 #include "al_env.h"
 #include "al_shm.h"
@@ -144,10 +143,6 @@ void fatal_system_error(const char *step, const char *fmt, ...) {
     fatal_error_va(fmt, ap);
 }
 
-void flush_standard_output() {
-    fflush(stdout);
-    sflush_descriptor(1);
-}
 
 void show_result() {
     if (zel.too_many) fputs("-------- Too many errors, good bye.\n", stderr);

@@ -117,6 +117,9 @@ bool lock_handling(int fd, short type) {
         if ((errno != EACCES && errno != EAGAIN) || attempt >= LOCK_RETRIES) break;
         sleep(1);
     }
+    int err = errno;
+    flush_standard_output();
+    errno = err;
     perror("lock_handling");
     if (type == F_UNLCK) fputs("WARNING: log file may be in disarray\n", stderr);
     return false;
@@ -314,7 +317,10 @@ int log_mesg(const char *file, int line, const char *keyword, int flags, const c
     expand_message(message, sizeof message, fmt, ap);
     va_end(ap);
 
-    if (dest & LOG_STDERR) write_line(stderr, message, flags, saved_errno);
+    if (dest & LOG_STDERR) {
+        flush_standard_output();
+        write_line(stderr, message, flags, saved_errno);
+    }
     if (dest & LOG_STDOUT) write_line(stdout, message, flags, saved_errno);
     bool to_file = (dest & LOG_FILE) && state.file;
     bool to_console = (dest & LOG_CONSOLE) && state.console;

@@ -669,10 +669,11 @@ size_t sopen_count() {
     return streams_gone ? 0 : open_streams().list.size();
 }
 
-void sflush_descriptor(int fd) {
+void flush_standard_output() {
+    fflush(stdout);
     if (streams_gone) return;
     for (auto &s : open_streams().list)
-        if (s->fd == fd && (s->flags & STRM_WDATA)) sflush(s.get());
+        if (s->fd == 1 && (s->flags & STRM_WDATA)) sflush(s.get());
 }
 
 void sclose_newest(size_t keep) {
