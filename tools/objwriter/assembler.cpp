@@ -18,7 +18,7 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// Operand layouts, in byte order, by operand format.
+// Operand fields, in byte order, as the instruction set's formats give them.
 
 enum class Dist : uint8_t {
     none,   // a plain value
@@ -32,50 +32,20 @@ struct Field {
     Dist dist = Dist::none;
 };
 
-struct FormatLayout {
-    bool directive_only = false; // SUB_LINK and SWITCH_T
-    Field fields[2];
-};
-
-constexpr FormatLayout F(Field a = {}, Field b = {}) {
-    return {false, {a, b}};
+Field field_of(const OperandField &f) {
+    switch (f.what) {
+    case Operand::jump_signed:
+        return {f.width, Dist::signed_};
+    case Operand::jump_fwd:
+    case Operand::call_fwd:
+        return {f.width, Dist::fwd};
+    case Operand::jump_back:
+    case Operand::call_back:
+        return {f.width, Dist::back};
+    default:
+        return {f.width, Dist::none};
+    }
 }
-constexpr FormatLayout DIRECTIVE{true, {}};
-
-constexpr FormatLayout layouts[32] = {
-    /* 0 */ F(),
-    /* 1 */ F({2}),
-    /* 2 */ F({1}),
-    /* 3 */ F({2, Dist::signed_}),
-    /* 4 */ F({1, Dist::fwd}),
-    /* 5 */ F({1, Dist::back}),
-    /* 6 */ F({2, Dist::fwd}),
-    /* 7 */ F({2, Dist::back}),
-    /* 8 */ F({1}, {2, Dist::fwd}),
-    /* 9 */ F({1}, {2, Dist::back}),
-    /* 10 */ F(),
-    /* 11 */ F({1}),
-    /* 12 */ F({2}),
-    /* 13 */ F({1}, {1}),
-    /* 14 */ F({2}, {1}),
-    /* 15 */ F({2}, {2}),
-    /* 16 */ F({1}, {1}),
-    /* 17 */ F(),
-    /* 18 */ F({1}, {2}),
-    /* 19 */ F({4}, {2}),
-    /* 20 */ DIRECTIVE,
-    /* 21 */ F({1}),
-    /* 22 */ F({2}),
-    /* 23 */ F({4}),
-    /* 24 */ F({1}),
-    /* 25 */ F({2}),
-    /* 26 */ F({1}),
-    /* 27 */ F({2}),
-    /* 28 */ F({3}),
-    /* 29 */ F({2}, {3}),
-    /* 30 */ F(), // CAT_N: the opcode alone
-    /* 31 */ DIRECTIVE,
-};
 
 // Kind codes of switch table fields.
 constexpr uint8_t KIND_STACK = 1, KIND_SYM8 = 2, KIND_SYM16 = 3;
@@ -275,19 +245,19 @@ void Assembler::statement(std::string_view text, int line) {
 }
 
 void Assembler::instruction(uint8_t opcode, const std::vector<std::string_view> &args) {
-    const FormatLayout &layout = layouts[itab[opcode].format];
-    if (layout.directive_only)
+    const FormatInfo &format = operand_formats[itab[opcode].format];
+    if (format.shape == Shape::sub_link || format.shape == Shape::switch_table)
         fail(std::string(itab[opcode].mnemonic) + " is written with " +
              (opcode == op::SUB_LINK ? ".link" : ".switch"));
     size_t wanted = 0;
-    for (const Field &f : layout.fields)
+    for (const OperandField &f : format.fields)
         wanted += f.width ? 1 : 0;
     if (args.size() != wanted)
         fail(std::string(itab[opcode].mnemonic) + " takes " + std::to_string(wanted) +
              " operand(s), found " + std::to_string(args.size()));
     code_.push_back(opcode);
     for (size_t i = 0; i < wanted; ++i) {
-        const Field &f = layout.fields[i];
+        const Field f = field_of(format.fields[i]);
         if (f.dist == Dist::none)
             emit(uint64_t(unsigned_value(args[i], f.width)), f.width);
         else

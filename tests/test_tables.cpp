@@ -1,0 +1,262 @@
+// The tables of the instruction set, the keywords and the release-61 flag
+// codes, pinned by literals typed from their definitions: the object writer
+// and the assembler share the reader's tables, so only these catch a wrong
+// entry of them.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "zel.h"
+#include "zel_asm.h"
+#include "zel_obj.h"
+#include "zel_symtab.h"
+
+namespace {
+
+struct OpcodeRow {
+    int opcode;
+    const char *mnemonic;
+    int size;
+    int format;
+    const char *paired; // mnemonic, or "-" for none
+    const char *shortop;
+};
+
+// clang-format off
+const OpcodeRow OPCODES[] = {
+    {0, "NOP", 1, 0, "-", "-"},
+    {1, "PUSH", 3, 1, "-", "-"},
+    {2, "PUSH_B", 2, 2, "-", "-"},
+    {3, "RESETBUF", 1, 0, "-", "-"},
+    {4, "PUSHBYTE", 2, 21, "-", "-"},
+    {5, "PUSHINT", 3, 22, "-", "-"},
+    {6, "PUSHLONG", 5, 23, "-", "-"},
+    {7, "PUSHNEGB", 2, 21, "-", "-"},
+    {8, "PUSHNEGI", 3, 22, "-", "-"},
+    {9, "PUSHNEGL", 5, 23, "-", "-"},
+    {10, "PUSHFP_B", 2, 24, "-", "-"},
+    {11, "PUSHFP", 3, 25, "-", "-"},
+    {12, "PUSHS_B", 2, 26, "-", "-"},
+    {13, "PUSHS", 3, 27, "-", "-"},
+    {14, "PUSHS_3B", 4, 28, "-", "-"},
+    {15, "MOVE", 1, 0, "-", "-"},
+    {16, "XY_MOVE", 5, 15, "-", "XY_MOV_B"},
+    {17, "XY_MOV_B", 3, 16, "-", "-"},
+    {18, "POFF", 3, 1, "-", "-"},
+    {19, "POES", 3, 1, "-", "-"},
+    {20, "POP", 1, 0, "-", "-"},
+    {21, "ADD", 1, 0, "-", "-"},
+    {22, "SUB", 1, 0, "-", "-"},
+    {23, "MUL", 1, 0, "-", "-"},
+    {24, "DIV", 1, 0, "-", "-"},
+    {25, "MOD", 1, 0, "-", "-"},
+    {26, "CAT", 1, 0, "-", "-"},
+    {27, "NEG", 1, 0, "-", "-"},
+    {28, "INCR", 1, 0, "X_INCR", "-"},
+    {29, "DECR", 1, 0, "X_DECR", "-"},
+    {30, "TTX_ADD", 3, 1, "-", "-"},
+    {31, "TTX_SUB", 3, 1, "-", "-"},
+    {32, "TTX_MUL", 3, 1, "-", "-"},
+    {33, "TTX_DIV", 3, 1, "-", "-"},
+    {34, "TTX_MOD", 3, 1, "-", "-"},
+    {35, "TTX_CAT", 3, 1, "-", "-"},
+    {36, "TXY_ADD", 5, 15, "XXY_ADD", "-"},
+    {37, "TXY_SUB", 5, 15, "XXY_SUB", "-"},
+    {38, "TXY_MUL", 5, 15, "XXY_MUL", "-"},
+    {39, "TXY_DIV", 5, 15, "XXY_DIV", "-"},
+    {40, "TXY_MOD", 5, 15, "XXY_MOD", "-"},
+    {41, "TXY_CAT", 5, 15, "XXY_CAT", "-"},
+    {42, "TX_NEG", 3, 1, "X_NEG", "-"},
+    {43, "TX_INCR", 3, 1, "X_INCR", "-"},
+    {44, "TX_DECR", 3, 1, "X_DECR", "-"},
+    {45, "XXY_ADD", 5, 15, "-", "-"},
+    {46, "XXY_SUB", 5, 15, "-", "-"},
+    {47, "XXY_MUL", 5, 15, "-", "-"},
+    {48, "XXY_DIV", 5, 15, "-", "-"},
+    {49, "XXY_MOD", 5, 15, "-", "-"},
+    {50, "XXY_CAT", 5, 15, "-", "-"},
+    {51, "X_NEG", 3, 1, "-", "-"},
+    {52, "X_INCR", 3, 1, "-", "-"},
+    {53, "X_DECR", 3, 1, "-", "-"},
+    {54, "TBGT", 3, 3, "TBLE", "F_TBGT"},
+    {55, "TBLE", 3, 3, "TBGT", "F_TBLE"},
+    {56, "TBEQ", 3, 3, "TBNE", "F_TBEQ"},
+    {57, "TBNE", 3, 3, "TBEQ", "F_TBNE"},
+    {58, "EQ21", 3, 3, "-", "F_EQ21"},
+    {59, "CBGT", 3, 3, "CBLE", "F_CBGT"},
+    {60, "CBGE", 3, 3, "CBLT", "F_CBGE"},
+    {61, "CBLT", 3, 3, "CBGE", "F_CBLT"},
+    {62, "CBLE", 3, 3, "CBGT", "F_CBLE"},
+    {63, "CBEQ", 3, 3, "CBNE", "F_CBEQ"},
+    {64, "CBNE", 3, 3, "CBEQ", "F_CBNE"},
+    {65, "BRA", 3, 3, "-", "F_BRA"},
+    {66, "F_TBGT", 2, 4, "-", "B_TBGT"},
+    {67, "F_TBLE", 2, 4, "-", "B_TBLE"},
+    {68, "F_TBEQ", 2, 4, "-", "B_TBEQ"},
+    {69, "F_TBNE", 2, 4, "-", "B_TBNE"},
+    {70, "F_EQ21", 2, 4, "-", "B_EQ21"},
+    {71, "F_CBGT", 2, 4, "-", "B_CBGT"},
+    {72, "F_CBGE", 2, 4, "-", "B_CBGE"},
+    {73, "F_CBLT", 2, 4, "-", "B_CBLT"},
+    {74, "F_CBLE", 2, 4, "-", "B_CBLE"},
+    {75, "F_CBEQ", 2, 4, "-", "B_CBEQ"},
+    {76, "F_CBNE", 2, 4, "-", "B_CBNE"},
+    {77, "F_BRA", 2, 4, "-", "B_BRA"},
+    {78, "B_TBGT", 2, 5, "-", "F_TBGT"},
+    {79, "B_TBLE", 2, 5, "-", "F_TBLE"},
+    {80, "B_TBEQ", 2, 5, "-", "F_TBEQ"},
+    {81, "B_TBNE", 2, 5, "-", "F_TBNE"},
+    {82, "B_EQ21", 2, 5, "-", "F_EQ21"},
+    {83, "B_CBGT", 2, 5, "-", "F_CBGT"},
+    {84, "B_CBGE", 2, 5, "-", "F_CBGE"},
+    {85, "B_CBLT", 2, 5, "-", "F_CBLT"},
+    {86, "B_CBLE", 2, 5, "-", "F_CBLE"},
+    {87, "B_CBEQ", 2, 5, "-", "F_CBEQ"},
+    {88, "B_CBNE", 2, 5, "-", "F_CBNE"},
+    {89, "B_BRA", 2, 5, "-", "F_BRA"},
+    {90, "BASE", 1, 0, "-", "-"},
+    {91, "LINE", 6, 29, "-", "-"},
+    {92, "TO_LONG", 1, 0, "-", "-"},
+    {93, "F_JSR", 4, 8, "-", "B_JSR"},
+    {94, "F_JSR_0", 3, 6, "-", "B_JSR_0"},
+    {95, "F_JSR_P", 4, 8, "-", "B_JSR_P"},
+    {96, "F_JSR_0P", 3, 6, "-", "B_JSR_0P"},
+    {97, "B_JSR", 4, 9, "-", "F_JSR"},
+    {98, "B_JSR_0", 3, 7, "-", "F_JSR_0"},
+    {99, "B_JSR_P", 4, 9, "-", "F_JSR_P"},
+    {100, "B_JSR_0P", 3, 7, "-", "F_JSR_0P"},
+    {101, "I_JSR", 4, 18, "-", "-"},
+    {102, "I_JSR_0", 3, 1, "-", "-"},
+    {103, "I_JSR_P", 4, 18, "-", "-"},
+    {104, "I_JSR_0P", 3, 1, "-", "-"},
+    {105, "S_JSR", 4, 18, "-", "F_JSR"},
+    {106, "S_JSR_0", 3, 1, "-", "F_JSR_0"},
+    {107, "S_JSR_P", 4, 18, "-", "F_JSR_P"},
+    {108, "S_JSR_0P", 3, 1, "-", "F_JSR_0P"},
+    {109, "JSR", 4, 14, "-", "JSR_B"},
+    {110, "JSR_0", 3, 12, "-", "JSR_0_B"},
+    {111, "JSR_P", 4, 14, "-", "JSR_P_B"},
+    {112, "JSR_0P", 3, 12, "-", "JSR_0P_B"},
+    {113, "JSR_B", 3, 13, "-", "-"},
+    {114, "JSR_0_B", 2, 11, "-", "-"},
+    {115, "JSR_P_B", 3, 13, "-", "-"},
+    {116, "JSR_0P_B", 2, 11, "-", "-"},
+    {117, "SUB_LINK", 0, 20, "-", "-"},
+    {118, "RET", 1, 0, "-", "-"},
+    {119, "CAT_N", 0, 30, "-", "-"},
+    {120, "SWITCH_T", 0, 31, "-", "-"},
+    {121, "SUB_TEXT", 7, 19, "-", "-"},
+    {122, "LAST", 0, 0, "-", "-"},
+    {123, "PUSH_PR", 3, 1, "-", "-"},
+};
+// clang-format on
+
+const char *mnemonic_or_dash(uint8_t opcode) {
+    return opcode ? itab[opcode].mnemonic : "-";
+}
+
+TEST(Tables, InstructionSet) {
+    ASSERT_EQ(std::size(OPCODES), size_t(OPCODE_COUNT));
+    for (const OpcodeRow &r : OPCODES) {
+        SCOPED_TRACE(r.mnemonic);
+        const InstrInfo &i = itab[r.opcode];
+        EXPECT_STREQ(i.mnemonic, r.mnemonic);
+        EXPECT_EQ(i.size, r.size);
+        EXPECT_EQ(i.format, r.format);
+        EXPECT_STREQ(mnemonic_or_dash(i.paired), r.paired);
+        EXPECT_STREQ(mnemonic_or_dash(i.shortop), r.shortop);
+    }
+    const int widths[] = {0, 0, 1, 2, 1, 2, 3, 1, 2, 3, 4, 1, 2, 0, 0, 0, 0};
+    for (int code = 0; code < KIND_CODE_COUNT; ++code)
+        EXPECT_EQ(size_in_instructions[code], widths[code]) << code;
+}
+
+// Name and token of each keyword, in table order, and the twelve that are
+// not keywords in the legacy mode. The comparison words carry the opcode of
+// the branch taken when the comparison is false.
+const char KEYWORDS[] =
+    "default 325 eq 273 ne 274 ge 274 gt 274 le 274 lt 274 and 271 at 311 base 312 based 307 "
+    "break 326 bset 340 btol 338 call 315 case 321 common 318 const 346 continue 327 "
+    "dllusage 349 enddllusage 350 functionusage 351 endfunctionusage 352 dim 306 domain 302 "
+    "domainof 304 double 300 else 259 end 295 stop 295 endcase 322 endfor 288 endif 282 "
+    "endselect 363 endwhile 320 etol 336 extern 309 empty 332 fixed 308 function 333 for 283 "
+    "global 298 goto 284 if 285 in 275 input 317 long 299 ltoe 337 ltob 339 mb 347 "
+    "multibyte 347 not 272 on 305 or 270 print 289 prompt 316 reference 334 ref 334 "
+    "repeat 323 return 314 select 356 selectbind 358 selectdo 359 selectempty 360 "
+    "selecterror 361 selecteos 362 selectid 348 bindinput 366 update 364 updateempty 368 "
+    "updateerror 367 endupdate 371 delete 365 deleteempty 370 deleteerror 369 enddelete 372 "
+    "static 343 step 290 string 297 table 301 then 291 to 294 until 324 void 335 "
+    "wherebind 357 whereused 344 while 319 __file__ 373 __line__ 374 __date__ 375 "
+    "__time__ 376 __function__ 377 __object__ 378 __enable_yacc_debug 379 "
+    "__disable_yacc_debug 380 __extended_symbol 381 boolean 353 false 355 true 354 ";
+
+const std::string LEGACY = " update updateempty updateerror endupdate delete deleteempty "
+                           "deleteerror enddelete __extended_symbol boolean false true ";
+
+TEST(Tables, Keywords) {
+    std::istringstream in(KEYWORDS);
+    std::string name;
+    int tok, i = 0;
+    for (; in >> name >> tok; ++i) {
+        ASSERT_LT(i, KEYWORD_COUNT);
+        EXPECT_EQ(keyword[i].name, name);
+        EXPECT_EQ(keyword[i].tok, tok) << name;
+        EXPECT_EQ(keyword[i].kw_legacy, LEGACY.find(" " + name + " ") != std::string::npos) << name;
+    }
+    EXPECT_EQ(i, KEYWORD_COUNT);
+    EXPECT_EQ(keyword[KEYWORD_COUNT].tok, 0);
+    const struct {
+        int index, opcode;
+    } comparisons[] = {{1, 64}, {2, 63}, {3, 61}, {4, 62}, {5, 59}, {6, 60}};
+    for (auto c : comparisons)
+        EXPECT_EQ(keyword[c.index].number, c.opcode) << keyword[c.index].name;
+    EXPECT_EQ(keyword[0].flags & LABEL_NAME, uint32_t(LABEL_NAME));
+}
+
+// The release-61 symbol flag table as stored objects use it.
+constexpr uint32_t FLAG_TABLE[238] = {
+    0x1,    0x9,    0x409,  0x11,   0x19,   0x419,  0x2,    0xA,    0x40A,  0x12,    0x1A,   0x41A,
+    0x51,   0x59,   0x459,  0x52,   0x5A,   0x45A,  0x811,  0x819,  0xC19,  0x812,   0x81A,  0xC1A,
+    0x851,  0x859,  0xC59,  0x852,  0x85A,  0xC5A,  0x111,  0x119,  0x519,  0x112,   0x11A,  0x51A,
+    0x151,  0x159,  0x559,  0x152,  0x15A,  0x55A,  0x911,  0x919,  0xD19,  0x912,   0x91A,  0xD1A,
+    0x951,  0x959,  0xD59,  0x952,  0x95A,  0xD5A,  0x4,    0x104,  0xC,    0x10C,   0x24,   0x124,
+    0x2C,   0x12C,  0x44,   0x144,  0x4C,   0x14C,  0x64,   0x164,  0x6C,   0x16C,   0x42C,  0x34,
+    0x134,  0x3C,   0x13C,  0x34,   0x134,  0x3C,   0x13C,  0x74,   0x174,  0x7C,    0x17C,  0x74,
+    0x174,  0x7C,   0x17C,  0x43C,  0x804,  0x904,  0x80C,  0x90C,  0x824,  0x924,   0x82C,  0x92C,
+    0x844,  0x944,  0x84C,  0x94C,  0x864,  0x964,  0x86C,  0x96C,  0xC2C,  0x834,   0x934,  0x83C,
+    0x93C,  0x834,  0x934,  0x83C,  0x93C,  0x874,  0x974,  0x87C,  0x97C,  0x874,   0x974,  0x87C,
+    0x97C,  0xC3C,  0x84,   0x184,  0x8C,   0x18C,  0xA4,   0x1A4,  0xAC,   0x1AC,   0xC4,   0x1C4,
+    0xCC,   0x1CC,  0xE4,   0x1E4,  0xEC,   0x1EC,  0x4AC,  0xB4,   0x1B4,  0xBC,    0x1BC,  0xB4,
+    0x1B4,  0xBC,   0x1BC,  0xF4,   0x1F4,  0xFC,   0x1FC,  0xF4,   0x1F4,  0xFC,    0x1FC,  0x4BC,
+    0x884,  0x984,  0x88C,  0x98C,  0x8A4,  0x9A4,  0x8AC,  0x9AC,  0x8C4,  0x9C4,   0x8CC,  0x9CC,
+    0x8E4,  0x9E4,  0x8EC,  0x9EC,  0xCAC,  0x8B4,  0x9B4,  0x8BC,  0x9BC,  0x8B4,   0x9B4,  0x8BC,
+    0x9BC,  0x8F4,  0x9F4,  0x8FC,  0x9FC,  0x8F4,  0x9F4,  0x8FC,  0x9FC,  0xCBC,   0x200,  0x208,
+    0x1011, 0x1019, 0x1419, 0x1012, 0x101A, 0x141A, 0x1051, 0x1059, 0x1459, 0x1052,  0x105A, 0x145A,
+    0x1111, 0x1119, 0x1519, 0x1112, 0x111A, 0x151A, 0x1151, 0x1159, 0x1559, 0x1152,  0x115A, 0x155A,
+    0x1034, 0x1134, 0x103C, 0x113C, 0x1004, 0x1104, 0x100C, 0x110C, 0x1024, 0x1124,  0x102C, 0x112C,
+    0x1044, 0x1144, 0x104C, 0x114C, 0x1064, 0x1164, 0x106C, 0x116C, 0x142C, 0x40009,
+};
+
+TEST(Tables, FlagCodes) {
+    ASSERT_EQ(object_flag_count(), OBJECT_FLAG_CODES);
+    for (unsigned i = 0; i < 238; ++i)
+        EXPECT_EQ(object_flag(i), FLAG_TABLE[i]) << "code " << i;
+    EXPECT_EQ(object_flag(238), 0u);
+    EXPECT_EQ(object_flag(255), 0u);
+    init_object_flags();
+    EXPECT_EQ(object_flag_count(), OBJECT_FLAG_CODES);
+    // A writer uses the first code of a word; 32 words stand twice.
+    EXPECT_EQ(object_flag_code(0x34), 71);
+    EXPECT_EQ(object_flag_code(0x3), -1);
+    int duplicates = 0;
+    for (unsigned i = 0; i < 238; ++i) {
+        int first = object_flag_code(FLAG_TABLE[i]);
+        EXPECT_EQ(FLAG_TABLE[first], FLAG_TABLE[i]);
+        EXPECT_LE(unsigned(first), i);
+        if (unsigned(first) != i) ++duplicates;
+    }
+    EXPECT_EQ(duplicates, 32);
+}
+
+} // namespace
