@@ -67,6 +67,9 @@ enum SymFlag : uint32_t {
     CONST_ARG = 0x40000000,
 };
 
+// The bits that make a symbol's type.
+constexpr uint32_t TYPE_BITS = LONG | DOUBLE | STRING | TSS_STRING | BOOLEAN | ENUM | BITSET;
+
 // Inside a stored symbol-table entry: width of the size values that follow.
 constexpr uint32_t SIZE16 = 0x800;
 constexpr uint32_t SIZE32 = 0x1000;
@@ -118,7 +121,9 @@ struct Symbol {
     Symbol *namesake = nullptr;
 };
 
-// Functions keep their argument counts in the dimension slots.
+// Functions keep their argument counts in the dimension slots; an argument
+// count of VARIABLE_ARGS marks a variable argument list.
+constexpr int VARIABLE_ARGS = 255;
 inline int32_t &required_args(Symbol &s) {
     return s.dims[0];
 }

@@ -1,5 +1,4 @@
-// DLL linkage: prototypes, the used-DLL list, the DLL function list and the
-// DLL blocks of the report.
+// DLL linkage: prototypes, the used-DLL list and the DLL function list.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +31,3 @@ int link_dll_function(Symbol *fn);
 DllEntry *add_dll_list(const char *name);
 DllEntry *search_dll(unsigned number);
 void add_dllfunc_list(Symbol *fn);
-
-// Report blocks: DLL USAGE DESCRIPTION and DLL PROTOTYPES.
-void print_dll_usage_and_prototypes();
-// Report blocks: USED DLL'S and DLL HINTS.
-void print_used_dlls_and_hints();
-// The prototype text of one function.
-void print_prototype(const Symbol *fn);

@@ -11,6 +11,10 @@ struct ByteView;
 void print_type(const Symbol *s);
 void print_dims(const Symbol *s);
 void print_type_options(const Symbol *s);
+// A symbol as the report shows it: type, name, dimensions and options.
+void print_symbol_text(const Symbol *s);
+// The prototype text of one function.
+void print_prototype(const Symbol *fn);
 const char *date_to_str(int32_t day);
 
 // GENERAL INFO and OBJECT HEADER blocks.

@@ -1,6 +1,6 @@
 // DLL linkage: the prototypes section of an object and the function and
 // argument symbols made from it, the on-demand loading of used DLLs, the
-// used-DLL list, the DLL function list, and the DLL blocks of the report.
+// used-DLL list and the DLL function list. The report prints them.
 #include "zel_dll.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@
 #include "zel_cursor.h"
 #include "zel_error.h"
 #include "zel_obj.h"
-#include "zel_print.h"
 #include "zel_symtab.h"
 
 namespace {
@@ -34,31 +33,14 @@ constexpr uint32_t LEGACY_REF_TO_DLL = 0x02000000;
 constexpr uint32_t LEGACY_BOOLEANS =
     LEGACY_USED | LEGACY_DECLARED | LEGACY_OPTIONAL | LEGACY_REF_TO_DLL;
 
-// An argument count of 255 marks a function with a variable argument list;
-// such a record is followed by its required arguments only.
-constexpr int VARIABLE_ARGS = 255;
 constexpr int MAX_DIMS = 4;
 constexpr int WARN_DLL_DUPLICATE = 19;
-
-// Type bits that an earlier declaration and a prototype must agree on.
-constexpr uint32_t TYPE_BITS = LONG | DOUBLE | STRING | TSS_STRING | BOOLEAN | ENUM | BITSET;
 
 constexpr const char *PROTOTYPES_LABEL = "read_prototypes";
 constexpr const char *PROTOTYPES_SECTION = "prototypes section";
 
-// Texts of the report blocks and of the messages of this module.
+// Texts of the messages of this module.
 namespace text {
-constexpr const char USAGE_BANNER[] =
-    "\n---------------------------DLL USAGE DESCRIPTION------------------------\n";
-constexpr const char PROTOTYPES_BANNER[] =
-    "\n---------------------------DLL PROTOTYPES-------------------------------\n";
-constexpr const char USED_DLLS_BANNER[] =
-    "\n---------------------------USED DLL'S-----------------------------------\n";
-constexpr const char HINTS_BANNER[] =
-    "\n---------------------------DLL HINTS------------------------------------\n";
-constexpr const char USED_DLL_LINE[] = "Used DLL\t= %s\n";
-constexpr const char HINT_FUNCTION[] = "function %-25s ";
-constexpr const char HINT_DLL[] = "(Hint: Located in DLL: %s)";
 constexpr const char OBJECT_CORRUPT[] = "Object is corrupt";
 constexpr const char EXT_SYM_REJECTED[] = "EXT_SYM symbol type is not supported";
 constexpr const char TAKEN_FROM_DLL[] = "Function '%s' in DLL '%s' ignored. Taken from DLL '%s'";
@@ -164,6 +146,7 @@ void PrototypeWalk::function_record() {
 
     // The argument records of an ignored function are decoded all the same,
     // so that the next record starts where it should.
+    // A variable argument list is followed by its required arguments only.
     int records = argcount == VARIABLE_ARGS ? required : argcount;
     Symbol *previous = fn;
     for (int i = 0; i < records; i++)
@@ -225,25 +208,6 @@ bool declaration_matches(const Symbol *decl, const Symbol *fn) {
         if ((d->flags & REF_ARG) != (p->flags & REF_ARG)) return false;
     }
     return true;
-}
-
-void print_argument(const Symbol *arg, bool optional) {
-    if (optional) printf(" [");
-    print_type(arg);
-    printf(" %s", arg->name);
-    print_dims(arg);
-    print_type_options(arg);
-    if (optional) printf(" ]");
-}
-
-void print_dll_hints() {
-    printf("%s", text::HINTS_BANNER);
-    for (const Symbol *fn = zel.fun.head; fn; fn = fn->next) {
-        if (!fn->dll) continue;
-        printf(text::HINT_FUNCTION, fn->name);
-        printf(text::HINT_DLL, fn->dll->name.c_str());
-        printf("\n");
-    }
 }
 
 } // namespace
@@ -413,44 +377,4 @@ void add_dllfunc_list(Symbol *fn) {
         return;
     }
     list.insert(std::upper_bound(list.begin(), list.end(), fn, name_less), fn);
-}
-
-void print_prototype(const Symbol *fn) {
-    printf("function");
-    print_type(fn);
-    printf(" %s(\n\t", fn->name);
-    int required = fn->dims[0];
-    bool variable = fn->dims[1] == VARIABLE_ARGS;
-    int position = 1;
-    for (const Symbol *arg = fn->next_arg; arg; arg = arg->next_arg, position++) {
-        if (position > 1) printf(",\n\t");
-        print_argument(arg, position > required);
-    }
-    if (variable) printf(fn->next_arg ? ",\n\t ..." : " ...");
-    printf(" )\n");
-    printf("\n");
-}
-
-void print_dll_usage_and_prototypes() {
-    if (!(zel.info & (INFO_USAGE | INFO_PROTO))) return;
-    bool usage = (zel.info & INFO_USAGE) != 0;
-    if (usage && zel.dll_usage) {
-        printf("%s", text::USAGE_BANNER);
-        printf("%s\n", zel.dll_usage);
-    }
-    if (!(zel.info & INFO_PROTO) || zel.dll_funcs.empty()) return;
-    printf("%s", text::PROTOTYPES_BANNER);
-    for (const Symbol *fn : zel.dll_funcs) {
-        print_prototype(fn);
-        if (usage && fn->description) printf("%s\n", fn->description);
-    }
-}
-
-void print_used_dlls_and_hints() {
-    if (!(zel.info & INFO_DLLS) || !zel.dll_head) return;
-    printf("%s", text::USED_DLLS_BANNER);
-    for (const DllEntry *e = zel.dll_head; e; e = e->next)
-        printf(text::USED_DLL_LINE, e->name.c_str());
-    bool all_bits = (zel.info & INFO_ALL) == INFO_ALL;
-    if (!all_bits && !(zel.info & INFO_SYMTAB) && zel.fun.head) print_dll_hints();
 }

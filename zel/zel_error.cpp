@@ -143,7 +143,6 @@ void fatal_system_error(const char *step, const char *fmt, ...) {
     fatal_error_va(fmt, ap);
 }
 
-
 void show_result() {
     if (zel.too_many) fputs("-------- Too many errors, good bye.\n", stderr);
     bool counted = zel.warnings || zel.suppressed || zel.errors;

@@ -43,8 +43,6 @@ constexpr FlagWord option_words[] = {
     {TSS_STRING, 0, " mb"},
 };
 
-constexpr uint32_t TYPE_BITS = LONG | DOUBLE | STRING | TSS_STRING | BOOLEAN | ENUM | BITSET;
-
 struct TypeWord {
     uint32_t bits;
     const char *text;
@@ -170,6 +168,31 @@ void print_type_options(const Symbol *s) {
     if (s->flags & WHERE_USED) printf(" whereused %d", int(s->whereused));
 }
 
+void print_symbol_text(const Symbol *s) {
+    print_type(s);
+    printf(" %s", s->name);
+    print_dims(s);
+    print_type_options(s);
+}
+
+// Arguments after the required ones stand in brackets; a variable argument
+// list ends with an ellipsis. Two prototypes are parted by an empty line.
+void print_prototype(const Symbol *fn) {
+    printf("function");
+    print_type(fn);
+    printf(" %s(\n\t", fn->name);
+    int position = 1;
+    for (const Symbol *arg = fn->next_arg; arg; arg = arg->next_arg, position++) {
+        if (position > 1) printf(",\n\t");
+        bool optional = position > fn->dims[0];
+        if (optional) printf(" [");
+        print_symbol_text(arg);
+        if (optional) printf(" ]");
+    }
+    if (fn->dims[1] == VARIABLE_ARGS) printf(fn->next_arg ? ",\n\t ..." : " ...");
+    printf(" )\n\n");
+}
+
 // Day 1 is 1 January of year 1 in the proleptic Gregorian calendar. Numbers
 // outside the years 1 to 9999 give the pattern with blank digits.
 const char *date_to_str(int32_t day) {
@@ -257,11 +280,42 @@ void print_symbol_table() {
     print_banner("SYMBOL TABLE");
     for (const Symbol *s = zel.sym.head; s; s = s->next) {
         printf("%-3d", int(s->number));
-        print_type(s);
-        printf(" %s", s->name);
-        print_dims(s);
-        print_type_options(s);
+        print_symbol_text(s);
         fputc('\n', stdout);
+    }
+}
+
+// DLL USAGE DESCRIPTION and DLL PROTOTYPES, each with its function's
+// description when -u is given too.
+void print_dll_usage_and_prototypes() {
+    const bool usage = zel.info & INFO_USAGE;
+    if (usage && zel.dll_usage) {
+        print_banner("DLL USAGE DESCRIPTION");
+        printf("%s\n", zel.dll_usage);
+    }
+    if (!(zel.info & INFO_PROTO) || zel.dll_funcs.empty()) return;
+    print_banner("DLL PROTOTYPES");
+    for (const Symbol *fn : zel.dll_funcs) {
+        print_prototype(fn);
+        if (usage && fn->description) printf("%s\n", fn->description);
+    }
+}
+
+const char *const DLL_HINT = "(Hint: Located in DLL: %s)";
+
+// USED DLL'S, and the DLL HINTS unless the FUNCTION TABLE carries them.
+void print_used_dlls_and_hints() {
+    if (!(zel.info & INFO_DLLS) || !zel.dll_head) return;
+    print_banner("USED DLL'S");
+    for (const DllEntry *e = zel.dll_head; e; e = e->next)
+        printf("Used DLL\t= %s\n", e->name.c_str());
+    if (all_info_bits() || (zel.info & INFO_SYMTAB) || !zel.fun.head) return;
+    print_banner("DLL HINTS");
+    for (const Symbol *fn = zel.fun.head; fn; fn = fn->next) {
+        if (!fn->dll) continue;
+        printf("function %-25s ", fn->name);
+        printf(DLL_HINT, fn->dll->name.c_str());
+        printf("\n");
     }
 }
 
@@ -269,7 +323,10 @@ void print_function_table() {
     print_banner("FUNCTION TABLE");
     for (const Symbol *s = zel.fun.head; s; s = s->next) {
         printf("%-3d %s", int(s->number), s->name);
-        if (s->dll) printf("\t(Hint: Located in DLL: %s)", s->dll->name.c_str());
+        if (s->dll) {
+            putchar('\t');
+            printf(DLL_HINT, s->dll->name.c_str());
+        }
         fputc('\n', stdout);
     }
 }
