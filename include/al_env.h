@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Value of an installation variable: the process environment first, then the
@@ -66,6 +67,9 @@ bool legacy_mode();
 // command line has set variables). The user's initialisation and settings
 // are kept.
 void al_env_reload();
+// `text` without the blanks, tabs and carriage returns at either end.
+std::string_view trim(std::string_view text);
+
 // Forgets everything read from the installation (tests only).
 void al_env_reset();
 // The parts of al_env_reset kept by the variables module and the file-name

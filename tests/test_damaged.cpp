@@ -259,9 +259,8 @@ TEST(Checksum, FileCutShortAnywhereAfterThePrototypes) {
         // Domain records in the part that reads as zeros have no name.
         size_t verdict = r.err.find(BASE + ": Fatal Error: " + illegal_checksum(obj.image()));
         ASSERT_NE(verdict, std::string::npos) << r.err;
-        RunResult both = run_program("/bin/sh", {"-c", "\"$0\" -m -hs \"$1\" 2>&1", ZEL_INFO_BIN,
-                                                 obj.path()},
-                                     sample_env());
+        RunResult both = run_program(
+            "/bin/sh", {"-c", "\"$0\" -m -hs \"$1\" 2>&1", ZEL_INFO_BIN, obj.path()}, sample_env());
         EXPECT_EQ(both.out, r.err.substr(0, verdict) + r.out + r.err.substr(verdict));
 
         r = obj.run({"-c"});

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "objdesc.h"
 #include "objrun.h"
 #include "zel.h"
 

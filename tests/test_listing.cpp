@@ -932,8 +932,10 @@ TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
     zel.listing_name = dir.path() + "/none/list.txt";
     Captured c = capture([] { open_assembler(); });
     EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.err, zel.listing_name + ": No such file or directory\n: Fatal Error: Can't open "
-                     "output file '" + zel.listing_name + "'.\n\n" + objrun::SUMMARY_ONE_ERROR);
+    EXPECT_EQ(c.err, zel.listing_name +
+                         ": No such file or directory\n: Fatal Error: Can't open "
+                         "output file '" +
+                         zel.listing_name + "'.\n\n" + objrun::SUMMARY_ONE_ERROR);
 }
 
 TEST_F(ListingInProcess, LongListingIsWrittenInLargeBlocks) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "assembler.h"
+#include "objdesc.h"
 #include "objrun.h"
 #include "zel.h"
 

@@ -41,7 +41,6 @@ constexpr size_t PACKAGE_COMB_MAX = 15;
 constexpr size_t COMPNR_MAX = 4;
 constexpr size_t LINE_MAX_BYTES = 4096;
 constexpr const char *DEFAULT_CHARSET = "ISO-8859-1";
-constexpr const char *BLANKS = " \t";
 const char *const module = "al_1/al_env";
 
 constexpr const char *legacy_words[] = {"1", "yes", "on"};
@@ -66,13 +65,6 @@ struct UserState {
 UserState &state() {
     static UserState u;
     return u;
-}
-
-std::string trim(const std::string &text) {
-    size_t b = text.find_first_not_of(BLANKS);
-    if (b == std::string::npos) return {};
-    size_t e = text.find_last_not_of(BLANKS);
-    return text.substr(b, e - b + 1);
 }
 
 std::string cut(const char *text, size_t max) {
@@ -130,7 +122,7 @@ void read_user_settings(UserState &u) {
     }
     std::string line;
     for (int number = 1; sgetline(s, line, LINE_MAX_BYTES); ++number) {
-        std::string text = trim(line);
+        std::string text(trim(line));
         if (text.empty() || text[0] == '#') continue;
         size_t eq = text.find('=');
         if (eq == std::string::npos) {
@@ -138,7 +130,8 @@ void read_user_settings(UserState &u) {
                      path.c_str(), number);
             continue;
         }
-        apply_setting(u, trim(text.substr(0, eq)), trim(text.substr(eq + 1)), path);
+        apply_setting(u, std::string(trim(text.substr(0, eq))),
+                      std::string(trim(text.substr(eq + 1))), path);
     }
     sclose(s);
     errno = saved;

@@ -48,7 +48,6 @@ constexpr size_t EXPAND_MAX = EXPLODE_PATH_MAX; // an expanded text and its NUL
 constexpr size_t PACKAGE_COMB_MAX = 15;
 constexpr size_t PACKAGE_PREFIX_MAX = 31;
 constexpr size_t LINE_MAX_BYTES = 4096;
-constexpr const char *BLANKS = " \t";
 constexpr const char *SKIPDIR = "__SKIPDIR__";
 constexpr const char *DYN_REF = "${DYN_PATH_ELEMS}";
 // The built-in first line of the first table of a process: the dictionary
@@ -60,21 +59,14 @@ const char *const module = "al_1/al_fpath";
 // ---------------------------------------------------------------------------
 // Text helpers
 
-std::string trim(const std::string &text) {
-    size_t b = text.find_first_not_of(BLANKS);
-    if (b == std::string::npos) return {};
-    size_t e = text.find_last_not_of(BLANKS);
-    return text.substr(b, e - b + 1);
-}
-
 // The trimmed, non-empty pieces of `text` between separators.
 std::vector<std::string> split(const std::string &text, char sep) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
         size_t end = text.find(sep, start);
-        std::string piece =
-            trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        std::string piece = std::string(
+            trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start)));
         if (!piece.empty()) parts.push_back(std::move(piece));
         if (end == std::string::npos) return parts;
         start = end + 1;
@@ -231,7 +223,7 @@ bool lists_combination(const std::string &list, const std::string &comb) {
 }
 
 void add_definition_line(FdTable &t, const std::string &comb, const std::string &line) {
-    std::string text = trim(line);
+    std::string text(trim(line));
     if (text.empty() || text[0] == '#') return;
     std::string qualifier;
     if (text[0] == '{') {
@@ -239,7 +231,7 @@ void add_definition_line(FdTable &t, const std::string &comb, const std::string 
         if (close == std::string::npos || !lists_combination(text.substr(1, close - 1), comb))
             return;
         qualifier = "{" + comb + "}";
-        text = trim(text.substr(close + 1));
+        text = std::string(trim(text.substr(close + 1)));
     }
     size_t colon = text.find(':');
     if (colon == std::string::npos) return;

@@ -29,7 +29,6 @@ namespace {
 
 constexpr size_t VALUE_MAX = 1024; // an expanded value and its NUL
 constexpr size_t LINE_MAX_BYTES = 4096;
-constexpr const char *BLANKS = " \t";
 
 struct Variables {
     bool loaded = false;  // the files have been read (or are being read)
@@ -45,12 +44,16 @@ Variables &variables() {
     return v;
 }
 
-std::string trim(const std::string &text) {
-    size_t b = text.find_first_not_of(BLANKS);
-    if (b == std::string::npos) return {};
-    size_t e = text.find_last_not_of(BLANKS);
+} // namespace
+
+std::string_view trim(std::string_view text) {
+    size_t b = text.find_first_not_of(" \t\r");
+    if (b == std::string_view::npos) return {};
+    size_t e = text.find_last_not_of(" \t\r");
     return text.substr(b, e - b + 1);
 }
+
+namespace {
 
 std::string without_trailing_separator(const char *path) {
     std::string h = path ? path : "";
@@ -85,13 +88,13 @@ bool defined(const Variables &v, const std::string &name) {
 }
 
 void define_from_line(Variables &v, const std::string &line) {
-    std::string text = trim(line);
+    std::string text(trim(line));
     if (text.empty() || text[0] == '#') return;
     size_t eq = text.find('=');
     if (eq == std::string::npos) return;
-    std::string name = trim(text.substr(0, eq));
+    std::string name(trim(text.substr(0, eq)));
     if (name.empty() || defined(v, name)) return;
-    std::string raw = trim(text.substr(eq + 1));
+    std::string raw(trim(text.substr(eq + 1)));
     std::string value;
     if (!expand_value(raw, value)) {
         log_mesg("al_1/al_gtenv", __LINE__, "get_var", 0, "no space to expand '%s'", raw.c_str());

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "objwriter.h"
+#include "objdesc.h"
 
 int main(int argc, char **argv) {
     if (argc != 3) {
