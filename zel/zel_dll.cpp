@@ -58,7 +58,6 @@ constexpr const char HINTS_BANNER[] =
     "\n---------------------------DLL HINTS------------------------------------\n";
 constexpr const char USED_DLL_LINE[] = "Used DLL\t= %s\n";
 constexpr const char HINT_FUNCTION[] = "function %-25s ";
-constexpr const char HINT_DLL[] = "(Hint: Located in DLL: %s)";
 constexpr const char OBJECT_CORRUPT[] = "Object is corrupt";
 constexpr const char EXT_SYM_REJECTED[] = "EXT_SYM symbol type is not supported";
 constexpr const char TAKEN_FROM_DLL[] = "Function '%s' in DLL '%s' ignored. Taken from DLL '%s'";
@@ -241,10 +240,37 @@ void print_dll_hints() {
     for (const Symbol *fn = zel.fun.head; fn; fn = fn->next) {
         if (!fn->dll) continue;
         printf(text::HINT_FUNCTION, fn->name);
-        printf(text::HINT_DLL, fn->dll->name.c_str());
+        printf(dll_text::HINT, fn->dll->name.c_str());
         printf("\n");
     }
 }
+
+// The standard loader: opens the DLL through the file-definition table,
+// reads its header and its prototypes. A DLL that cannot be opened ends the
+// run; one with a bad header is reported and gives no prototypes.
+void open_and_read_dll(DllEntry &entry) {
+    std::string stream_name = "{nofdlog}F_OBJ:" + entry.name;
+    STREAM *s = sopen(stream_name.c_str(), "r");
+    if (!s) {
+        perror(entry.name.c_str());
+        fatal_error(dll_text::CANT_OPEN, entry.name.c_str());
+    }
+    ObjHeader hdr;
+    hdr.stream = s;
+    hdr.objname = entry.name;
+    std::string path = or_empty(get_last_exploded_fname_ptr());
+    hdr.pathname = path;
+    if (read_header(hdr, s, entry.name.c_str(), path.c_str()) != 0) {
+        error(dll_text::NOT_PROPER, entry.name.c_str());
+    } else {
+        hdr.stream = s;
+        read_dll_prototypes(hdr, entry);
+    }
+    hdr.tiv.reset();
+    sclose(s);
+}
+
+DllLoader dll_loader = open_and_read_dll;
 
 } // namespace
 
@@ -346,6 +372,17 @@ void check_function_symbol(Symbol *fn) {
         error(text::DECLARATION_MISMATCH, fn->name, or_empty(fn->origin));
 }
 
+void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry) {
+    read_prototypes(hdr, &entry, create_function_symbol, create_function_arg, check_function_symbol,
+                    nullptr);
+}
+
+DllLoader set_dll_loader(DllLoader loader) {
+    DllLoader before = dll_loader;
+    dll_loader = loader ? loader : open_and_read_dll;
+    return before == open_and_read_dll ? nullptr : before;
+}
+
 DllEntry *load_next_dll() {
     DllEntry *entry = zel.dll_head;
     while (entry && entry->loaded)
@@ -353,26 +390,7 @@ DllEntry *load_next_dll() {
     if (!entry) return nullptr;
 
     Rtot_bytes = 0;
-    std::string stream_name = "{nofdlog}F_OBJ:" + entry->name;
-    STREAM *s = sopen(stream_name.c_str(), "r");
-    if (!s) {
-        perror(entry->name.c_str());
-        fatal_error("Can't open DLL '%s' for reading", entry->name.c_str());
-    }
-    ObjHeader hdr;
-    hdr.stream = s;
-    hdr.objname = entry->name;
-    std::string path = or_empty(get_last_exploded_fname_ptr());
-    hdr.pathname = path;
-    if (read_header(hdr, s, entry->name.c_str(), path.c_str()) != 0) {
-        error("DLL '%s' not in proper format.", entry->name.c_str());
-    } else {
-        hdr.stream = s;
-        read_prototypes(hdr, entry, create_function_symbol, create_function_arg,
-                        check_function_symbol, nullptr);
-    }
-    hdr.tiv.reset();
-    sclose(s);
+    dll_loader(*entry);
     entry->loaded = 1;
     return entry;
 }
