@@ -45,7 +45,7 @@ namespace text {
 constexpr char UNRESOLVED[] = "Unresolved reference to function '%s'.";
 constexpr char TAKEN_FROM[] = "Function '%s' taken from DLL '%s'.";
 constexpr char ILLEGAL_CHECKSUM[] = "Illegal checksum %d expected %d";
-constexpr char DLL_CHECKSUM[] = "DLL '%s' is damaged: illegal checksum %d expected %d";
+constexpr char DLL_CHECKSUM[] = "Illegal checksum %d expected %d in DLL '%s'";
 constexpr char DLL_CORRUPT[] = "DLL '%s' is damaged.";
 constexpr char NOT_FOUND[] = "not found";
 constexpr char NOT_PROPER[] = " (not in proper format)";
@@ -229,7 +229,7 @@ void report_problem(const DllImage &d) {
         break;
     case DllState::damaged:
         if (d.expected != d.computed)
-            error(text::DLL_CHECKSUM, d.name.c_str(), int(d.expected), int(d.computed));
+            error(text::DLL_CHECKSUM, int(d.expected), int(d.computed), d.name.c_str());
         else
             error(text::DLL_CORRUPT, d.name.c_str());
         break;
