@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build run run-all test test-sanitize clean format fuzz bench
+.PHONY: all build run run-all test test-sanitize clean format fuzz bench bench-ldd
 
 all: build
 
@@ -62,6 +62,11 @@ fuzz:
 BENCH_BUILD ?= build-bench
 bench:
 	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
+
+# Times zel_ldd on a chain of LENGTH (1000) DLLs in the same Release build;
+# see bench/ldd_chain.sh.
+bench-ldd:
+	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/ldd_chain.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
