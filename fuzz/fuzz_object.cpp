@@ -49,6 +49,13 @@ void put_be32(uint8_t *p, uint32_t v) {
     p[3] = uint8_t(v);
 }
 
+void write_object(const std::string &bytes) {
+    FILE *f = fopen(object_path.c_str(), "wb");
+    if (!f) abort();
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
 // A fresh standard output (the report's listing closes descriptor 1) and a
 // fresh `zel`.
 void fresh_run() {
@@ -102,10 +109,7 @@ void make_checksum_hold(std::string &bytes) {
     auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + 178;
     uint32_t own = uint32_t(stored[0]) + stored[1] + stored[2] + stored[3];
     put_be32(stored, d.computed - own);
-    FILE *f = fopen(object_path.c_str(), "wb");
-    if (!f) abort();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    write_object(bytes);
 }
 
 void check_linkage_once(std::string &bytes) {
@@ -148,10 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // header is rejected before anything else is read.
     if (bytes.size() >= 48)
         put_be32(reinterpret_cast<uint8_t *>(bytes.data()) + 44, fname_sum(object_path.c_str()));
-    FILE *f = fopen(object_path.c_str(), "wb");
-    if (!f) abort();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    write_object(bytes);
     for (const OptionSet &set : option_sets)
         run_once(set);
     check_linkage_once(bytes);

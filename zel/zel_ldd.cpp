@@ -247,16 +247,20 @@ const char *state_mark(DllState state) {
     }
 }
 
-// One line of the tree: the name as the using object gives it, " => ", the
-// resolved path or "not found", then a mark.
-void print_line(size_t depth, const std::string &name, const DllImage &d, const char *mark) {
+// One line of the tree: the name as the using object gives it, " => ",
+// where it was found, then a mark.
+void print_line(size_t depth, const std::string &name, const std::string &where, const char *mark) {
     std::string line(depth * INDENT, ' ');
     line += name;
     line += " => ";
-    line += d.state == DllState::not_found ? text::NOT_FOUND : d.path;
+    line += where;
     line += mark;
     line += '\n';
     fwrite(line.data(), 1, line.size(), stdout);
+}
+
+std::string where_found(const DllImage &d) {
+    return d.state == DllState::not_found ? text::NOT_FOUND : d.path;
 }
 
 // Walks the DLLs below the object at `root_path` depth first, in the order
@@ -284,10 +288,10 @@ void show_tree(DllCache &cache, const std::string &root_path,
         const DllImage &d = cache.get(name);
         bool cycle = ancestors.count(&d) || (d.state != DllState::not_found && d.path == root_path);
         if (cycle || shown.count(&d)) {
-            print_line(depth, name, d, cycle ? text::CYCLE : text::ALREADY_SHOWN);
+            print_line(depth, name, where_found(d), cycle ? text::CYCLE : text::ALREADY_SHOWN);
             continue;
         }
-        print_line(depth, name, d, state_mark(d.state));
+        print_line(depth, name, where_found(d), state_mark(d.state));
         shown.insert(&d);
         report_problem(d);
         if (d.state == DllState::found && !d.used.empty()) {
@@ -392,10 +396,7 @@ bool check_object(DllCache &cache, const std::string &name) {
     LoadedObject obj = load_object();
     const std::string root_path = zel.hdr.pathname;
     bool sound = obj.checksum == zel.hdr.checksum;
-    DllImage root;
-    root.path = root_path;
-    root.state = sound ? DllState::found : DllState::damaged;
-    print_line(0, name, root, state_mark(root.state));
+    print_line(0, name, root_path, sound ? "" : text::DAMAGED);
     if (!sound) error(text::ILLEGAL_CHECKSUM, int(zel.hdr.checksum), int(obj.checksum));
     show_tree(cache, root_path, used_dll_names());
     link_functions();
