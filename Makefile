@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build sample-build run run-all test test-sanitize clean format fuzz bench
+.PHONY: all build sample-build run run-all test test-sanitize clean format fuzz bench bench-ldd
 
 all: build
 
@@ -34,9 +34,10 @@ run: sample-build
 	@$(SAMPLE_ENV) $(BUILD)/zel_info -m oxxmain
 
 # Runs the tool on every object of the sample installation: the programs
-# oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use.
-# Stops at the first object that does not load with status 0.
-SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61
+# oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use,
+# and oxxbroken, which will not link (see zel_ldd). Stops at the first
+# object that does not load with status 0.
+SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61 oxxbroken
 run-all: sample-build
 	@set -e; for object in $(SAMPLE_OBJECTS); do \
 	    echo "==> zel_info -m $$object"; \
@@ -78,6 +79,11 @@ fuzz:
 BENCH_BUILD ?= build-bench
 bench:
 	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
+
+# Times zel_ldd on a chain of LENGTH (1000) DLLs in the same Release build;
+# see bench/ldd_chain.sh.
+bench-ldd:
+	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/ldd_chain.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -17,23 +17,10 @@
 # /usr/bin), BENCH_STRICT=1 (exit with status 1 when a target is missed).
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BENCH_BUILD:-$root/build-bench}
-runs=${RUNS:-7}
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+source "$(dirname "$0")/common.sh"
 
 # ---------------------------------------------------------------- build
-if [[ ! -f $build/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_TESTS=OFF >"$tmp/build.log" 2>&1 ||
-        { cat "$tmp/build.log" >&2; exit 1; }
-fi
-if ! cmake --build "$build" --target zel_info gen_large sample -j "${JOBS:-2}" >"$tmp/build.log" 2>&1; then
-    cat "$tmp/build.log" >&2
-    exit 1
-fi
-grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt" ||
-    echo "warning: $build is not a Release build" >&2
+build_targets zel_info gen_large sample
 
 export KTE=$build/kte
 # The tool needs a 4GL user name (KTE_USER or USER); a shell without USER
@@ -44,30 +31,6 @@ full=oxxbigf
 half=oxxbigh
 full_file=$KTE/obj/oxxbig/obigf
 half_file=$KTE/obj/oxxbig/obigh
-
-# ----------------------------------------------------------- measuring
-# measure CMD...: runs the command $runs times with its output discarded;
-# sets best (seconds, the shortest wall time) and rss (KB, the largest peak
-# resident size).
-measure() {
-    best=
-    rss=0
-    local r t0 t1 ns kb
-    for ((r = 0; r < runs; r++)); do
-        t0=$(date +%s%N)
-        if ! /usr/bin/time -f %M -o "$tmp/rss" "$@" >/dev/null 2>"$tmp/err"; then
-            echo "failed: $*" >&2
-            cat "$tmp/err" >&2
-            exit 1
-        fi
-        t1=$(date +%s%N)
-        ns=$((t1 - t0))
-        if [[ -z $best || $ns -lt $best ]]; then best=$ns; fi
-        kb=$(tail -n 1 "$tmp/rss")
-        if ((kb > rss)); then rss=$kb; fi
-    done
-    best=$(awk -v ns="$best" 'BEGIN { printf "%.4f", ns / 1e9 }')
-}
 
 lines_of() { "$@" 2>/dev/null | wc -l; }
 calc() { awk "BEGIN { printf \"$1\", ($2) }"; }

@@ -151,27 +151,6 @@ struct TivRecord {
     int32_t value = 0;
 };
 
-constexpr int NSECTIONS = 13;
-
-// Section indices of the header's section table.
-enum Section : int {
-    SEC_PROTOTYPES = 0,
-    SEC_USED_DLLS = 1,
-    SEC_CODE = 2,
-    SEC_COMPNR1 = 3,
-    SEC_SYMTAB = 4,
-    SEC_COMPNR2 = 5,
-    SEC_FUNTAB = 6,
-    SEC_GLOBFUN = 7,
-    SEC_STRINGS = 8,
-    SEC_COMPNR3 = 9,
-    SEC_DOUBLES = 10,
-    SEC_DOMAINS = 11,
-    SEC_IDENTS = 12,
-};
-
-constexpr int HEADER_SIZE = 182;
-
 struct ObjHeader {
     char magic[12] = {};
     int32_t relno = 0;
@@ -192,7 +171,7 @@ struct ObjHeader {
     int32_t compnr_check[3] = {0, 0, 0};
     STREAM *stream = nullptr;
     std::unique_ptr<TivRecord> tiv;
-    std::unique_ptr<ObjectImage> image; // the object's bytes
+    std::shared_ptr<const ObjectImage> image; // the object's bytes
 };
 
 // Storage in large blocks for the symbols and names that a load makes, so

@@ -27,6 +27,24 @@ Symbol *create_function_arg(ObjHeader &hdr, Symbol *previous, const char *name,
 void check_function_symbol(Symbol *fn);
 DllEntry *load_next_dll();
 int link_dll_function(Symbol *fn);
+// Reads the prototypes of the DLL whose header is `hdr` on behalf of its
+// used-DLL entry, linking them to the functions of the object.
+void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry);
+
+// How `load_next_dll` reads the prototypes of one used DLL. The standard
+// loader opens the DLL through the file-definition table and ends the run
+// when it cannot be opened; a command that has read its DLLs already puts
+// its own in place. `set_dll_loader` returns the loader it replaces
+// (nullptr: the standard one); nullptr puts the standard one back.
+using DllLoader = void (*)(DllEntry &entry);
+DllLoader set_dll_loader(DllLoader loader);
+
+// Messages of DLL linkage.
+namespace dll_text {
+inline constexpr char CANT_OPEN[] = "Can't open DLL '%s' for reading";
+inline constexpr char NOT_PROPER[] = "DLL '%s' not in proper format.";
+inline constexpr char HINT[] = "(Hint: Located in DLL: %s)";
+} // namespace dll_text
 
 DllEntry *add_dll_list(const char *name);
 DllEntry *search_dll(unsigned number);

@@ -11,6 +11,35 @@
 struct STREAM;
 struct ObjHeader;
 
+constexpr int NSECTIONS = 13;
+
+// Section indices of the header's section table.
+enum Section : int {
+    SEC_PROTOTYPES = 0,
+    SEC_USED_DLLS = 1,
+    SEC_CODE = 2,
+    SEC_COMPNR1 = 3,
+    SEC_SYMTAB = 4,
+    SEC_COMPNR2 = 5,
+    SEC_FUNTAB = 6,
+    SEC_GLOBFUN = 7,
+    SEC_STRINGS = 8,
+    SEC_COMPNR3 = 9,
+    SEC_DOUBLES = 10,
+    SEC_DOMAINS = 11,
+    SEC_IDENTS = 12,
+};
+
+constexpr int HEADER_SIZE = 182;
+
+// Labels of the reading steps of the sections (in the messages of read
+// errors) and their names in corrupt-object messages, by index.
+struct SectionInfo {
+    const char *label;
+    const char *name;
+};
+extern const SectionInfo section_info[NSECTIONS];
+
 // The bytes of one object file, taken once when its header is read; the
 // loader decodes every region of the object in place through views. The
 // file is mapped where it can be and read through its stream otherwise. A
@@ -84,6 +113,10 @@ int object_flag_code(uint32_t flags);
 // decodes the header. Returns 0 (accepted), -1 (not in proper format) or -2
 // (file-name checksum).
 int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *pathname);
+// Section `index` of the object of `hdr` as the loader reads it: a compnr
+// check as one long, whose bytes past the end of the file read as 0xFF, any
+// other section as its declared size. As read_block, with its step label.
+ByteView read_section(const ObjHeader &hdr, int index);
 // The region of `size` bytes at `start` of the object of `hdr`, read as
 // one block by the step `label`: its bytes count for the running checksum
 // (bytes past the end of the file read as `fill` and count as such), and a

@@ -36,8 +36,7 @@ constexpr uint32_t LEGACY_BOOLEANS =
 constexpr int MAX_DIMS = 4;
 constexpr int WARN_DLL_DUPLICATE = 19;
 
-constexpr const char *PROTOTYPES_LABEL = "read_prototypes";
-constexpr const char *PROTOTYPES_SECTION = "prototypes section";
+const char *const PROTOTYPES_LABEL = section_info[SEC_PROTOTYPES].label;
 
 // Texts of the messages of this module.
 namespace text {
@@ -82,7 +81,7 @@ class PrototypeWalk {
     PrototypeWalk(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                   CheckCallback check, CheckCallback notify, const ByteView &section)
         : hdr_(hdr), dll_(dll), fcb_(fcb), acb_(acb), check_(check), notify_(notify),
-          cur_(section, PROTOTYPES_SECTION), legacy_(hdr.relno == RELNO_LEGACY) {}
+          cur_(section, section_info[SEC_PROTOTYPES].name), legacy_(hdr.relno == RELNO_LEGACY) {}
 
     void function_record();
 
@@ -210,6 +209,30 @@ bool declaration_matches(const Symbol *decl, const Symbol *fn) {
     return true;
 }
 
+// The standard loader: opens the DLL through the file-definition table,
+// reads its header and its prototypes. A DLL that cannot be opened ends the
+// run; one with a bad header is reported and gives no prototypes.
+void open_and_read_dll(DllEntry &entry) {
+    std::string stream_name = "{nofdlog}F_OBJ:" + entry.name;
+    STREAM *s = sopen(stream_name.c_str(), "r");
+    if (!s) fatal_system_error(entry.name.c_str(), dll_text::CANT_OPEN, entry.name.c_str());
+    ObjHeader hdr;
+    hdr.stream = s;
+    hdr.objname = entry.name;
+    std::string path = or_empty(get_last_exploded_fname_ptr());
+    hdr.pathname = path;
+    if (read_header(hdr, s, entry.name.c_str(), path.c_str()) != 0) {
+        error(dll_text::NOT_PROPER, entry.name.c_str());
+    } else {
+        hdr.stream = s;
+        read_dll_prototypes(hdr, entry);
+    }
+    hdr.tiv.reset();
+    sclose(s);
+}
+
+DllLoader dll_loader = open_and_read_dll;
+
 } // namespace
 
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
@@ -217,8 +240,7 @@ void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallbac
     uint32_t start = hdr.start[SEC_PROTOTYPES], size = hdr.size[SEC_PROTOTYPES];
     if (hdr.image->view(start, size).avail < size)
         fatal_system_error(PROTOTYPES_LABEL, "Corrupt header in '%s'\n", hdr.objname.c_str());
-    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify,
-                       read_block(hdr, start, size, PROTOTYPES_LABEL));
+    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, read_section(hdr, SEC_PROTOTYPES));
     for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++)
         walk.function_record();
 }
@@ -301,6 +323,17 @@ void check_function_symbol(Symbol *fn) {
         error(text::DECLARATION_MISMATCH, fn->name, or_empty(fn->origin));
 }
 
+void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry) {
+    read_prototypes(hdr, &entry, create_function_symbol, create_function_arg, check_function_symbol,
+                    nullptr);
+}
+
+DllLoader set_dll_loader(DllLoader loader) {
+    DllLoader before = dll_loader;
+    dll_loader = loader ? loader : open_and_read_dll;
+    return before == open_and_read_dll ? nullptr : before;
+}
+
 DllEntry *load_next_dll() {
     DllEntry *entry = zel.dll_head;
     while (entry && entry->loaded)
@@ -308,25 +341,7 @@ DllEntry *load_next_dll() {
     if (!entry) return nullptr;
 
     Rtot_bytes = 0;
-    std::string stream_name = "{nofdlog}F_OBJ:" + entry->name;
-    STREAM *s = sopen(stream_name.c_str(), "r");
-    if (!s)
-        fatal_system_error(entry->name.c_str(), "Can't open DLL '%s' for reading",
-                           entry->name.c_str());
-    ObjHeader hdr;
-    hdr.stream = s;
-    hdr.objname = entry->name;
-    std::string path = or_empty(get_last_exploded_fname_ptr());
-    hdr.pathname = path;
-    if (read_header(hdr, s, entry->name.c_str(), path.c_str()) != 0) {
-        error("DLL '%s' not in proper format.", entry->name.c_str());
-    } else {
-        hdr.stream = s;
-        read_prototypes(hdr, entry, create_function_symbol, create_function_arg,
-                        check_function_symbol, nullptr);
-    }
-    hdr.tiv.reset();
-    sclose(s);
+    dll_loader(*entry);
     entry->loaded = 1;
     return entry;
 }

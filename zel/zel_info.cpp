@@ -1,5 +1,6 @@
 // Command line and run of the object information tool: the argument scan,
-// the start-up of the runtime services, and the exit status.
+// the start-up of the runtime services, and the exit status. The scan and the
+// start-up serve the tool's other commands as well.
 #include "zel_info.h"
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 
 #include "al_env.h"
@@ -52,13 +54,8 @@ const char *const usage_lines[] = {
     "   -f       : Show all flags\n",
     "   -f<flg>  : Test flags 1=NOTRANSACTIONS  2=DEBUG\n",
     "                         4=PROFILE         8=DLL\n",
-    "   -qo <out>: Redirect output to file out\n",
-    "   -qe <err>: Redirect error output to file err\n",
-    "   -set <env=val>:\n",
-    "            set environment variable\n",
-    "   -V       : Show version\n",
-    "   -m       : run without shared memory\n",
 };
+const char VERSION_USAGE_LINE[] = "   -V       : Show version\n";
 
 // Build identification lines of the version banner.
 struct BannerLine {
@@ -84,14 +81,6 @@ const char dashes48[] = "------------------------------------------------\n";
 // putenv keeps the pointer it is given; these texts live until the end.
 std::deque<std::string> env_settings;
 
-struct Settings {
-    uint32_t info = 0;
-    uint32_t flagmask = 0;
-    uint32_t no_shm = 0;
-    bool env_set = false; // -set changed the environment
-    std::string objname;
-};
-
 // Scans the letters of one option cluster starting at `p`. Returns false when
 // the whole scan must end (a redirect given as the last argument).
 struct Scanner {
@@ -99,52 +88,66 @@ struct Scanner {
     char **argv;
     int next; // index of the next argument
     const char *prog;
-    Settings &set;
+    const CommandSyntax &syntax;
+    CommandLine &set;
 
     bool cluster(const char *p);
+    bool report_letter(char c, const char *&p);
+    [[noreturn]] void fail() const {
+        syntax.usage(prog);
+        throw StopRun{1};
+    }
 };
+
+// The letters of zel_info's report: block letters, -f with its mask, -V.
+// Returns false for a letter that is none of them.
+bool Scanner::report_letter(char c, const char *&p) {
+    for (const InfoLetter &l : info_letters) {
+        if (l.letter == c) {
+            set.info |= l.bits;
+            return true;
+        }
+    }
+    if (c == 's') {
+        set.info |= INFO_SYMTAB;
+    } else if (c == 'f') {
+        set.info |= INFO_FLAGS;
+        set.flagmask = 0;
+        while (*p >= '0' && *p <= '9')
+            set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
+    } else if (c == 'V' || c == 'v') {
+        print_version(1);
+        throw StopRun{0};
+    } else {
+        return false;
+    }
+    return true;
+}
 
 bool Scanner::cluster(const char *p) {
     while (*p) {
         char c = *p++;
-        bool known = false;
-        for (const InfoLetter &l : info_letters) {
-            if (l.letter == c) {
-                set.info |= l.bits;
-                known = true;
-            }
-        }
-        if (known) continue;
-        if (c == 's') {
-            if (strncmp(p, "et", 2) != 0) {
-                set.info |= INFO_SYMTAB;
-                continue;
-            }
+        if (c == 's' && strncmp(p, "et", 2) == 0) {
             p += 2;
             const char *assignment = next < argc ? argv[next++] : nullptr;
             if (!assignment || !strchr(assignment, '=')) {
                 fprintf(stderr, "%s: -set expect 'envvar=value'\n", prog);
-                usage(prog);
+                fail();
             }
             env_settings.emplace_back(assignment);
             putenv(env_settings.back().data());
             set.env_set = true;
-        } else if (c == 'f') {
-            set.info |= INFO_FLAGS;
-            set.flagmask = 0;
-            while (*p >= '0' && *p <= '9')
-                set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
         } else if (c == 'm') {
             set.no_shm = 1;
         } else if (c == 'q') {
             char kind = *p;
             if (kind == 0) {
                 fprintf(stderr, "%s: illegal option -q\n", prog);
-                usage(prog);
+                fail();
             }
             if (kind != 'o' && kind != 'e') {
                 fprintf(stderr, "%s: illegal option -q%c\n", prog, kind);
-                usage(prog);
+                fail();
             }
             const char *file = p + 1;
             if (*file == 0) {
@@ -160,22 +163,45 @@ bool Scanner::cluster(const char *p) {
                 throw StopRun{1};
             }
             return true; // the rest of this argument is not scanned
-        } else if (c == 'V' || c == 'v') {
-            print_version(1);
-            throw StopRun{0};
-        } else {
+        } else if (!syntax.report_options || !report_letter(c, p)) {
             fprintf(stderr, "%s: illegal option %c\n", prog, c);
-            usage(prog);
+            fail();
         }
     }
     return true;
 }
 
+// zel_info with the settings of its command line: the last object name
+// counts.
+void show_object(const CommandLine &set, const char *prog) {
+    zel.flagmask = set.flagmask;
+    zel.info = set.info;
+    enter_object(set.objects.empty() ? std::string() : set.objects.back());
+    if (zel.objname.empty()) usage(prog);
+    if (zel.info == 0) zel.info = INFO_ALL;
+    object_info();
+}
+
 } // namespace
 
+const char *const common_usage_lines[COMMON_USAGE_LINES] = {
+    "   -qo <out>: Redirect output to file out\n",
+    "   -qe <err>: Redirect error output to file err\n",
+    "   -set <env=val>:\n",
+    "            set environment variable\n",
+};
+const char NO_SHM_USAGE_LINE[] = "   -m       : run without shared memory\n";
+
+void print_usage(const char *progname, const char *const *lines, size_t count) {
+    for (size_t i = 0; i < count; i++)
+        fprintf(stderr, lines[i], progname);
+}
+
 void usage(const char *progname) {
-    for (const char *line : usage_lines)
-        fprintf(stderr, line, progname);
+    print_usage(progname, usage_lines, std::size(usage_lines));
+    print_usage(progname, common_usage_lines, COMMON_USAGE_LINES);
+    fputs(VERSION_USAGE_LINE, stderr);
+    fputs(NO_SHM_USAGE_LINE, stderr);
     throw StopRun{1};
 }
 
@@ -219,45 +245,60 @@ void init_zel_struct() {
     zel.opt_optimize = 1;
 }
 
-int zel_info_main(int argc, char **argv) {
-    try {
-        log_set_progname(argc > 0 ? argv[0] : "zel_info", LOG_FILE | LOG_STDERR);
-        const char *prog = log_get_progname();
-        Settings set;
-        Scanner scan{argc, argv, 1, prog, set};
-        while (scan.next < argc) {
-            const char *arg = argv[scan.next++];
-            if (arg[0] != '-') {
-                set.objname.assign(arg, strnlen(arg, OBJNAME_MAX));
-            } else if (!scan.cluster(arg + 1)) {
-                break;
-            }
+CommandLine scan_command_line(int argc, char **argv, const CommandSyntax &syntax,
+                              const char *prog) {
+    CommandLine set;
+    Scanner scan{argc, argv, 1, prog, syntax, set};
+    while (scan.next < argc) {
+        const char *arg = argv[scan.next++];
+        if (arg[0] != '-') {
+            set.objects.emplace_back(arg, strnlen(arg, OBJNAME_MAX));
+        } else if (!scan.cluster(arg + 1)) {
+            break;
         }
+    }
+    return set;
+}
 
+void fresh_zel() {
+    init_zel_struct();
+    create_keytab();
+    init_keytab();
+}
+
+void start_up(uint32_t no_shm) {
+    zel.no_shm = no_shm;
+    init_user();
+    init_shm_dd();
+    fresh_zel();
+    TSSsetlocale(user_charset(), error_handler);
+}
+
+void enter_object(const std::string &name) {
+    zel.objname = name;
+    zel.cur_file = zel.objname.c_str();
+    zel.cur_origin = zel.objname.c_str();
+}
+
+int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody body) {
+    try {
+        log_set_progname(argc > 0 ? argv[0] : syntax.name, LOG_FILE | LOG_STDERR);
+        const char *prog = log_get_progname();
+        CommandLine set = scan_command_line(argc, argv, syntax, prog);
         // Log set-up read the installation home and the variables files
         // before the scan, and keeps the log directory it found then.
         // Everything read from now on sees the -set variables.
         if (set.env_set) al_env_reload();
-        zel.no_shm = set.no_shm;
-        init_user();
-        init_shm_dd();
-        init_zel_struct();
-        create_keytab();
-        init_keytab();
-        TSSsetlocale(user_charset(), error_handler);
-
-        zel.flagmask = set.flagmask;
-        zel.info = set.info;
-        zel.objname = set.objname;
-        zel.cur_file = zel.objname.c_str();
-        zel.cur_origin = zel.objname.c_str();
-        if (zel.objname.empty()) usage(prog);
-        if (zel.info == 0) zel.info = INFO_ALL;
-
-        object_info();
+        start_up(set.no_shm);
+        body(set, prog);
         stop(0);
     } catch (const StopRun &s) {
         fflush(stdout);
         return s.status;
     }
+}
+
+int zel_info_main(int argc, char **argv) {
+    static const CommandSyntax syntax{"zel_info", true, usage};
+    return run_command(argc, argv, syntax, show_object);
 }

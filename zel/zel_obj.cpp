@@ -363,7 +363,7 @@ int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *path
     hdr.pathname = pathname ? pathname : "";
     hdr.stream = s;
     hdr.tiv.reset();
-    hdr.image = std::make_unique<ObjectImage>(s);
+    hdr.image = std::make_shared<const ObjectImage>(s);
 
     ByteView raw = hdr.image->view(0, HEADER_SIZE);
     Rtot_bytes += byte_sum(raw); // the bytes that are there
@@ -384,6 +384,22 @@ ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const c
     ByteView v = hdr.image->view(start, size, fill);
     Rtot_bytes += byte_sum(v);
     return v;
+}
+
+const SectionInfo section_info[NSECTIONS] = {
+    {"read_prototypes", "prototypes section"}, {"read_used_dlls", "used DLL's section"},
+    {"read_object_code", "object section"},    {"read_compnr_check_1", "compnr check 1"},
+    {"read_symtab", "symtab section"},         {"read_compnr_check_2", "compnr check 2"},
+    {"read_funtab", "funtab section"},         {"read_global_functions", "glob fun section"},
+    {"read_strings", "strings section"},       {"read_compnr_check_3", "compnr check 3"},
+    {"read_doubles", "doubles section"},       {"read_domains", "domains section"},
+    {"read_idents", "idents section"},
+};
+
+ByteView read_section(const ObjHeader &hdr, int index) {
+    const bool compnr = index == SEC_COMPNR1 || index == SEC_COMPNR2 || index == SEC_COMPNR3;
+    return read_block(hdr, hdr.start[index], compnr ? 4 : hdr.size[index],
+                      section_info[index].label, compnr ? 0xFF : 0);
 }
 
 void read_failure(const ObjHeader &hdr, const char *label, int err) {

@@ -204,45 +204,40 @@ void decode_idents(const ByteView &v, unsigned count, const char *what) {
     }
 }
 
-// The sections after the prototypes, in the order they are read.
+// How each section after the prototypes is decoded, in the order the
+// sections are read; a compnr check is one long, kept in the header record.
 struct SectionStep {
     int index;
-    const char *label; // step label of read errors
-    const char *name;  // how corrupt-object messages name the section
     void (*decode)(const ByteView &, unsigned count, const char *name);
-    int compnr; // 1 to 3 for a compnr check (one long), else 0
+    int compnr; // 1 to 3 for a compnr check, else 0
 };
 
 const SectionStep section_steps[] = {
-    {SEC_USED_DLLS, "read_used_dlls", "used DLL's section", decode_used_dlls, 0},
-    {SEC_CODE, "read_object_code", "object section", nullptr, 0},
-    {SEC_COMPNR1, "read_compnr_check_1", "compnr check 1", nullptr, 1},
-    {SEC_SYMTAB, "read_symtab", "symtab section", decode_symtab, 0},
-    {SEC_COMPNR2, "read_compnr_check_2", "compnr check 2", nullptr, 2},
-    {SEC_FUNTAB, "read_funtab", "funtab section", decode_funtab, 0},
-    {SEC_GLOBFUN, "read_global_functions", "glob fun section", decode_global_functions, 0},
-    {SEC_STRINGS, "read_strings", "strings section", decode_strings, 0},
-    {SEC_COMPNR3, "read_compnr_check_3", "compnr check 3", nullptr, 3},
-    {SEC_DOUBLES, "read_doubles", "doubles section", decode_doubles, 0},
-    {SEC_DOMAINS, "read_domains", "domains section", decode_domains, 0},
-    {SEC_IDENTS, "read_idents", "idents section", decode_idents, 0},
+    {SEC_USED_DLLS, decode_used_dlls, 0},
+    {SEC_CODE, nullptr, 0},
+    {SEC_COMPNR1, nullptr, 1},
+    {SEC_SYMTAB, decode_symtab, 0},
+    {SEC_COMPNR2, nullptr, 2},
+    {SEC_FUNTAB, decode_funtab, 0},
+    {SEC_GLOBFUN, decode_global_functions, 0},
+    {SEC_STRINGS, decode_strings, 0},
+    {SEC_COMPNR3, nullptr, 3},
+    {SEC_DOUBLES, decode_doubles, 0},
+    {SEC_DOMAINS, decode_domains, 0},
+    {SEC_IDENTS, decode_idents, 0},
 };
 
-// Every section is found by its start offset. A compnr check is one long,
-// whose bytes past the end of the file read as 0xFF (and count so).
+// Every section is found by its start offset.
 ByteView read_sections() {
     ObjHeader &h = hdr();
     ByteView domains;
     for (const SectionStep &step : section_steps) {
-        if (step.compnr) {
-            Cursor c(read_block(h, h.start[step.index], 4, step.label, 0xFF), step.name);
-            h.compnr_check[step.compnr - 1] = int32_t(c.u32());
-            continue;
-        }
-        ByteView v = read_block(h, h.start[step.index], h.size[step.index], step.label);
+        ByteView v = read_section(h, step.index);
+        const char *name = section_info[step.index].name;
+        if (step.compnr) h.compnr_check[step.compnr - 1] = int32_t(Cursor(v, name).u32());
         if (step.index == SEC_CODE) zel.code = v;
         if (step.index == SEC_DOMAINS) domains = v;
-        if (step.decode) step.decode(v, h.count[step.index], step.name);
+        if (step.decode) step.decode(v, h.count[step.index], name);
     }
     return domains;
 }
