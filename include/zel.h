@@ -236,11 +236,6 @@ struct Zel {
     const char *macro_name = nullptr;
     const char *context = nullptr;
 
-    // Compiler defaults the shared code expects; the tool never reads them.
-    uint32_t lookup_mask = 0;
-    int opt_transactions = 0;
-    int opt_sticky = 0;
-    int opt_optimize = 0;
 
     // Storage of everything a load creates; lives until the process ends.
     std::deque<std::string> text_store;

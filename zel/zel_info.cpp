@@ -238,11 +238,6 @@ void init_zel_struct() {
     zel = Zel{};
     zel.name_index = index;
     zel.no_shm = no_shm;
-    // Defaults the compiler library expects; the tool never reads them.
-    zel.lookup_mask = 0xFFFFFFFFu;
-    zel.opt_transactions = 1;
-    zel.opt_sticky = 0;
-    zel.opt_optimize = 1;
 }
 
 CommandLine scan_command_line(int argc, char **argv, const CommandSyntax &syntax,
