@@ -79,9 +79,6 @@ uint8_t value_code(uint32_t v) {
 uint8_t string_key_code(uint32_t v) {
     return v < 256 ? 4 : v <= 65535 ? 5 : 6;
 }
-unsigned code_width(uint8_t code) {
-    return size_in_instructions[code];
-}
 
 const char *const WORDS[] = {"total", "count", "name",  "code",   "amount", "index",
                              "line",  "flag",  "rate",  "buffer", "key",    "status",
@@ -335,44 +332,11 @@ class Generator {
     std::vector<uint8_t> &code() { return spec_.code; }
     size_t here() { return code().size(); }
     void b(unsigned v) { code().push_back(uint8_t(v)); }
-    void u16(unsigned v) {
-        b(v >> 8);
-        b(v);
-    }
-    void u24(uint32_t v) {
-        b(v >> 16);
-        u16(v & 0xFFFF);
-    }
-    void u32(uint32_t v) {
-        u16(v >> 16);
-        u16(v & 0xFFFF);
-    }
-    void put16_at(size_t at, unsigned v) {
-        code()[at] = uint8_t(v >> 8);
-        code()[at + 1] = uint8_t(v);
-    }
-    void put32_at(size_t at, uint32_t v) {
-        put16_at(at, v >> 16);
-        put16_at(at + 2, v & 0xFFFF);
-    }
-    void value(uint8_t kind, uint32_t v) {
-        switch (code_width(kind)) {
-        case 1:
-            b(v);
-            break;
-        case 2:
-            u16(v);
-            break;
-        case 3:
-            u24(v);
-            break;
-        case 4:
-            u32(v);
-            break;
-        default:
-            break;
-        }
-    }
+    void u16(unsigned v) { objw::put_be(code(), v, 2); }
+    void u24(uint32_t v) { objw::put_be(code(), v, 3); }
+    void u32(uint32_t v) { objw::put_be(code(), v, 4); }
+    void put16_at(size_t at, unsigned v) { objw::put_be_at(code(), at, v, 2); }
+    void value(uint8_t kind, uint32_t v) { objw::put_be(code(), v, size_in_instructions[kind]); }
 
     // A symbol the current function may use: one of its locals or a global.
     int some_symbol() {
@@ -829,32 +793,26 @@ class Generator {
         // then, so that the extended line form appears.
         line_ = file_ < 2 && f % 3 == 0 ? 65536u * uint32_t(rng_.range(1, 2)) - 200u
                                         : uint32_t(rng_.range(1, 20000));
-        size_t start = here();
-        function_offset_.push_back(uint32_t(start));
-        b(op::SUB_TEXT);
-        u32(0);
-        u16(unsigned(f));
+        function_offset_.push_back(uint32_t(here()));
+        size_t start = objw::open_sub_text(code(), uint16_t(f));
         while (here() - start < body_target)
             statement();
         b(op::RET);
-        put32_at(start + 1, uint32_t(here() - start));
+        objw::close_sub_text(code(), start);
 
         // SUB_LINK: arguments (some by reference), locals, used globals.
         int n = local_count_[size_t(f)];
         int args = n ? rng_.range(0, n) : 0;
         int globals = rng_.range(0, 5);
-        b(op::SUB_LINK);
-        u32(uint32_t(10 + 2 * (n + globals)));
-        b(unsigned(args));
-        u16(unsigned(n - args));
-        u16(unsigned(globals));
+        std::vector<uint16_t> words[3];
         for (int k = 0; k < n; ++k) {
             unsigned word = unsigned(first_local_[size_t(f)] + k);
             if (k < args && rng_.chance(25)) word |= 0x8000;
-            u16(word);
+            words[k < args ? 0 : 1].push_back(uint16_t(word));
         }
         for (int k = 0; k < globals; ++k)
-            u16(unsigned(rng_.range(0, global_count_ - 1)));
+            words[2].push_back(uint16_t(rng_.range(0, global_count_ - 1)));
+        objw::append_sub_link(code(), words[0], words[1], words[2]);
     }
 
     void make_code() {

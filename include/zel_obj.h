@@ -113,9 +113,16 @@ int object_flag_code(uint32_t flags);
 // decodes the header. Returns 0 (accepted), -1 (not in proper format) or -2
 // (file-name checksum).
 int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *pathname);
-// Section `index` of the object of `hdr` as the loader reads it: a compnr
-// check as one long, whose bytes past the end of the file read as 0xFF, any
-// other section as its declared size. As read_block, with its step label.
+// The bytes that section `index` of an object covers, as the loader reads
+// them: a compnr check is one long, whose bytes past the end of the file
+// read as 0xFF; any other section is its declared size, zeros past the end.
+struct Region {
+    uint64_t start;
+    uint64_t size;
+    uint8_t fill;
+};
+Region section_region(const ObjHeader &hdr, int index);
+// Section `index` read as read_block reads a region, with its step label.
 ByteView read_section(const ObjHeader &hdr, int index);
 // The region of `size` bytes at `start` of the object of `hdr`, read as
 // one block by the step `label`: its bytes count for the running checksum

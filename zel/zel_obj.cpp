@@ -396,10 +396,15 @@ const SectionInfo section_info[NSECTIONS] = {
     {"read_idents", "idents section"},
 };
 
+Region section_region(const ObjHeader &hdr, int index) {
+    if (index == SEC_COMPNR1 || index == SEC_COMPNR2 || index == SEC_COMPNR3)
+        return {hdr.start[index], 4, 0xFF};
+    return {hdr.start[index], hdr.size[index], 0};
+}
+
 ByteView read_section(const ObjHeader &hdr, int index) {
-    const bool compnr = index == SEC_COMPNR1 || index == SEC_COMPNR2 || index == SEC_COMPNR3;
-    return read_block(hdr, hdr.start[index], compnr ? 4 : hdr.size[index],
-                      section_info[index].label, compnr ? 0xFF : 0);
+    Region r = section_region(hdr, index);
+    return read_block(hdr, r.start, r.size, section_info[index].label, r.fill);
 }
 
 void read_failure(const ObjHeader &hdr, const char *label, int err) {

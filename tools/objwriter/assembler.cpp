@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "objwriter.h"
 #include "zel_asm.h"
 
 namespace {
@@ -164,8 +165,8 @@ class Assembler {
     int64_t unsigned_value(std::string_view s, unsigned width) const {
         return number(s, 0, int64_t((uint64_t(1) << (8 * width)) - 1));
     }
-    void emit(uint64_t v, unsigned width);
-    void patch(size_t at, uint64_t v, unsigned width);
+    void emit(uint64_t v, unsigned width) { objw::put_be(code_, v, width); }
+    void patch(size_t at, uint64_t v, unsigned width) { objw::put_be_at(code_, at, v, width); }
     void define_label(std::string_view name);
     std::optional<uint32_t> label_position(const std::string &name) const;
 
@@ -202,16 +203,6 @@ int64_t Assembler::number(std::string_view s, int64_t lo, int64_t hi) const {
         fail("value " + std::string(s) + " out of range " + std::to_string(lo) + ".." +
              std::to_string(hi));
     return *v;
-}
-
-void Assembler::emit(uint64_t v, unsigned width) {
-    for (unsigned i = width; i-- > 0;)
-        code_.push_back(uint8_t(v >> (8 * i)));
-}
-
-void Assembler::patch(size_t at, uint64_t v, unsigned width) {
-    for (unsigned i = 0; i < width; ++i)
-        code_[at + i] = uint8_t(v >> (8 * (width - 1 - i)));
 }
 
 void Assembler::define_label(std::string_view name) {
@@ -321,11 +312,9 @@ void Assembler::function(const std::vector<std::string_view> &args) {
     if (function_) fail("function still open: .link missing");
     if (args.size() != 1 && !(args.size() == 3 && args[1] == "size"))
         fail("usage: .function NUMBER [size LENGTH]");
-    OpenFunction f{code_.size(), std::nullopt};
+    OpenFunction f{0, std::nullopt};
     if (args.size() == 3) f.size = uint32_t(unsigned_value(args[2], 4));
-    code_.push_back(op::SUB_TEXT);
-    emit(0, 4); // length, set by .link
-    emit(uint64_t(unsigned_value(args[0], 2)), 2);
+    f.at = objw::open_sub_text(code_, uint16_t(unsigned_value(args[0], 2)));
     function_ = f;
 }
 
@@ -356,19 +345,10 @@ void Assembler::link(const std::vector<std::string_view> &args) {
     if (lists[0].size() > 255) fail("more than 255 arguments");
     if (lists[1].size() > 0xFFFF || lists[2].size() > 0xFFFF) fail("too many symbols");
     if (function_) {
-        uint32_t size = function_->size.value_or(uint32_t(code_.size() - function_->at));
-        patch(function_->at + 1, size, 4);
+        objw::close_sub_text(code_, function_->at, function_->size);
         function_.reset();
     }
-    size_t words = lists[0].size() + lists[1].size() + lists[2].size();
-    code_.push_back(op::SUB_LINK);
-    emit(length.value_or(uint32_t(10 + 2 * words)), 4);
-    emit(lists[0].size(), 1);
-    emit(lists[1].size(), 2);
-    emit(lists[2].size(), 2);
-    for (const auto &list : lists)
-        for (uint16_t w : list)
-            emit(w, 2);
+    objw::append_sub_link(code_, lists[0], lists[1], lists[2], length);
 }
 
 void Assembler::raw(unsigned width, const std::vector<std::string_view> &args) {

@@ -21,31 +21,12 @@ namespace objw {
 
 namespace {
 
-constexpr uint32_t SUB_TEXT_SIZE = 7;
 constexpr uint32_t SUB_LINK_FIXED = 10;
 constexpr uint32_t HEADER_CHECKSUM_AT = 178;
 constexpr uint32_t SECTION_TABLE_AT = 48;
 constexpr uint16_t ADDINFO_FORMAT = 1;
 constexpr uint16_t ADDINFO_HEADER = 18;
 constexpr size_t TIV_FILLER_MAX = 1 << 20;
-
-bool is_compnr(int section) {
-    return section == SEC_COMPNR1 || section == SEC_COMPNR2 || section == SEC_COMPNR3;
-}
-
-uint32_t be32_at(const std::vector<uint8_t> &b, size_t at) {
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
-
-void put_be32(std::vector<uint8_t> &b, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        b.push_back(uint8_t(v >> shift));
-}
-
-void put_be16(std::vector<uint8_t> &b, uint32_t v) {
-    b.push_back(uint8_t(v >> 8));
-    b.push_back(uint8_t(v));
-}
 
 // `write_obj_flag` encodes in the release of `zel.hdr.relno`; the writer sets
 // it for the time of a build.
@@ -233,14 +214,20 @@ std::vector<uint8_t> write_symtab(const ObjSpec &desc, std::vector<uint32_t> &of
 std::vector<std::pair<uint16_t, uint32_t>> frame_positions(const std::vector<uint8_t> &code) {
     std::vector<std::pair<uint16_t, uint32_t>> found;
     size_t p = 0;
-    while (p + SUB_TEXT_SIZE <= code.size() && code[p] == op::SUB_TEXT) {
-        uint32_t len = be32_at(code, p + 1);
-        found.emplace_back(uint16_t(code[p + 5] << 8 | code[p + 6]), uint32_t(p));
-        size_t link = p + len;
-        if (len == 0 || link + 5 > code.size() || code[link] != op::SUB_LINK) break;
-        uint32_t link_len = be32_at(code, link + 1);
-        if (link_len == 0) break;
-        p = link + link_len;
+    for (;;) {
+        Cursor text(code.data() + p, code.size() - p, "code");
+        if (text.u8() != op::SUB_TEXT) break;
+        uint32_t len = text.u32();
+        uint16_t funnr = text.u16();
+        if (!text.ok()) break;
+        found.emplace_back(funnr, uint32_t(p));
+        if (len == 0 || len > code.size() - p) break;
+        Cursor link(code.data() + p + len, code.size() - p - len, "code");
+        if (link.u8() != op::SUB_LINK) break;
+        uint32_t link_len = link.u32();
+        if (!link.ok() || link_len == 0) break;
+        p += len + link_len;
+        if (p >= code.size()) break;
     }
     return found;
 }
@@ -511,24 +498,54 @@ int symbol_index(const ObjSpec &desc, std::string_view name) {
     return -1;
 }
 
+void put_be(std::vector<uint8_t> &code, uint64_t value, unsigned width) {
+    for (unsigned i = width; i-- > 0;)
+        code.push_back(uint8_t(value >> (8 * i)));
+}
+
+void put_be_at(std::vector<uint8_t> &code, size_t at, uint64_t value, unsigned width) {
+    for (unsigned i = 0; i < width; ++i)
+        code[at + i] = uint8_t(value >> (8 * (width - 1 - i)));
+}
+
+size_t open_sub_text(std::vector<uint8_t> &code, uint16_t funnr) {
+    size_t at = code.size();
+    code.push_back(op::SUB_TEXT);
+    put_be(code, 0, 4);
+    put_be(code, funnr, 2);
+    return at;
+}
+
+void close_sub_text(std::vector<uint8_t> &code, size_t at, std::optional<uint32_t> length) {
+    put_be_at(code, at + 1, length.value_or(uint32_t(code.size() - at)), 4);
+}
+
+void append_sub_link(std::vector<uint8_t> &code, const std::vector<uint16_t> &args,
+                     const std::vector<uint16_t> &locals, const std::vector<uint16_t> &globals,
+                     std::optional<uint32_t> length) {
+    code.push_back(op::SUB_LINK);
+    put_be(code,
+           length.value_or(
+               uint32_t(SUB_LINK_FIXED + 2 * (args.size() + locals.size() + globals.size()))),
+           4);
+    put_be(code, args.size(), 1);
+    put_be(code, locals.size(), 2);
+    put_be(code, globals.size(), 2);
+    for (const auto *words : {&args, &locals, &globals})
+        for (uint16_t w : *words)
+            put_be(code, w, 2);
+}
+
 std::vector<uint8_t> function_frame(uint16_t funnr, const std::vector<uint8_t> &body,
                                     const std::vector<uint16_t> &args,
                                     const std::vector<uint16_t> &locals,
                                     const std::vector<uint16_t> &globals) {
     std::vector<uint8_t> f;
-    f.push_back(op::SUB_TEXT);
-    put_be32(f, uint32_t(SUB_TEXT_SIZE + body.size() + 1));
-    put_be16(f, funnr);
+    size_t at = open_sub_text(f, funnr);
     f.insert(f.end(), body.begin(), body.end());
     f.push_back(op::RET);
-    f.push_back(op::SUB_LINK);
-    put_be32(f, uint32_t(SUB_LINK_FIXED + 2 * (args.size() + locals.size() + globals.size())));
-    f.push_back(uint8_t(args.size()));
-    put_be16(f, uint32_t(locals.size()));
-    put_be16(f, uint32_t(globals.size()));
-    for (const auto *words : {&args, &locals, &globals})
-        for (uint16_t w : *words)
-            put_be16(f, w);
+    close_sub_text(f, at);
+    append_sub_link(f, args, locals, globals);
     return f;
 }
 
@@ -544,23 +561,22 @@ uint32_t addinfo_sum(const std::vector<std::string> &records) {
 // checksum field, then every section as its header entry places it (bytes
 // past the end are not there), except that each compnr check is one long
 // whose missing bytes read as 0xFF.
+// The header bytes in front of the checksum field, and the sections as the
+// header's table (as it stands in the image) places them.
 uint32_t object_checksum(const std::vector<uint8_t> &image) {
-    uint32_t sum = 0;
-    auto add_range = [&](uint64_t from, uint64_t to) {
-        for (uint64_t i = from; i < to && i < image.size(); ++i)
-            sum += image[i];
-    };
-    add_range(0, HEADER_CHECKSUM_AT);
+    ObjHeader h;
+    STREAM *s = smemopen(image.data(), image.size(), "r");
+    h.image = std::make_shared<const ObjectImage>(s);
+    sclose(s);
+    uint32_t sum = byte_sum(h.image->view(0, HEADER_CHECKSUM_AT));
     if (image.size() < HEADER_SIZE) return sum;
+    Cursor table(h.image->view(SECTION_TABLE_AT, 10 * NSECTIONS), "section table");
     for (int i = 0; i < NSECTIONS; ++i) {
-        size_t entry = SECTION_TABLE_AT + 10 * size_t(i);
-        uint64_t start = be32_at(image, entry);
-        if (is_compnr(i)) { // read as one long: missing bytes count 0xFF
-            for (uint64_t k = start; k < start + 4; ++k)
-                sum += k < image.size() ? image[k] : 0xFF;
-        } else {
-            add_range(start, start + be32_at(image, entry + 4));
-        }
+        h.start[i] = table.u32();
+        h.size[i] = table.u32();
+        table.u16();
+        Region r = section_region(h, i);
+        sum += byte_sum(h.image->view(r.start, r.size, r.fill));
     }
     return sum;
 }

@@ -165,8 +165,27 @@ bool is_number(std::string_view t);
 int function_index(const ObjSpec &desc, std::string_view name);
 int symbol_index(const ObjSpec &desc, std::string_view name);
 
-// A function frame: SUB_TEXT (function number), the body, RET and SUB_LINK
-// with the argument words (bit 15: by reference), locals and globals.
+// Function frames, encoded for the writer, the assembler and the benchmark
+// generator alike.
+//
+// `value` as `width` bytes, most significant first, appended to `code`, or
+// written over its bytes from `at` on.
+void put_be(std::vector<uint8_t> &code, uint64_t value, unsigned width);
+void put_be_at(std::vector<uint8_t> &code, size_t at, uint64_t value, unsigned width);
+// Appends the SUB_TEXT of function `funnr` and returns its position; its
+// length is filled in by close_sub_text.
+size_t open_sub_text(std::vector<uint8_t> &code, uint16_t funnr);
+// The length of the SUB_TEXT at `at`: up to the end of `code` (the final
+// RET included), or `length` when given.
+void close_sub_text(std::vector<uint8_t> &code, size_t at,
+                    std::optional<uint32_t> length = std::nullopt);
+// Appends a SUB_LINK with the argument words (bit 15: by reference), the
+// locals and the globals; its stored length is the one its counts give,
+// unless `length` is given.
+void append_sub_link(std::vector<uint8_t> &code, const std::vector<uint16_t> &args,
+                     const std::vector<uint16_t> &locals, const std::vector<uint16_t> &globals,
+                     std::optional<uint32_t> length = std::nullopt);
+// A whole frame: SUB_TEXT, the body, RET and SUB_LINK.
 std::vector<uint8_t> function_frame(uint16_t funnr, const std::vector<uint8_t> &body = {},
                                     const std::vector<uint16_t> &args = {},
                                     const std::vector<uint16_t> &locals = {},
