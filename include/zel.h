@@ -94,31 +94,34 @@ enum Tok : int32_t {
 
 struct DllEntry;
 
+// One name of the object. The fields are laid out so that the record is
+// small: a large object makes tens of thousands of them.
 struct Symbol {
-    uint32_t kw_legacy = 0; // keyword entries: not a keyword in the legacy mode
-    uint32_t kw_mark = 0;   // keyword entries: second mark (not read)
-    int32_t tok = 0;
     const char *name = nullptr;
-    uint16_t number = 0;
-    uint16_t whereused = 0;
-    uint16_t dim_count = 0;
-    int32_t dims[4] = {0, 0, 0, 0};
-    uint32_t flags = 0;
-    int32_t used = 0;
-    int32_t ref_to_dll = 0;
-    int32_t optional = 0;
-    int32_t declared = 0;
     const DomainRec *domain = nullptr;
     const char *origin = nullptr;
-    int32_t line = 0;
-    uint32_t offset = 0;
     Symbol *scope = nullptr;
     Symbol *next_arg = nullptr;
     const char *description = nullptr;
     DllEntry *dll = nullptr;
     Symbol *next = nullptr;
-    Symbol *index_link = nullptr;
     Symbol *namesake = nullptr;
+    int32_t dims[4] = {0, 0, 0, 0};
+    int32_t tok = 0;
+    uint32_t flags = 0;
+    int32_t line = 0;
+    uint32_t offset = 0;
+    uint16_t number = 0;
+    uint16_t whereused = 0;
+    uint8_t dim_count = 0;
+    // The four booleans, and the two marks that only keyword entries use
+    // (not a keyword in the legacy mode; the second mark, not read).
+    uint8_t used : 1 = 0;
+    uint8_t ref_to_dll : 1 = 0;
+    uint8_t optional : 1 = 0;
+    uint8_t declared : 1 = 0;
+    uint8_t kw_legacy : 1 = 0;
+    uint8_t kw_mark : 1 = 0;
 };
 
 // Functions keep their argument counts in the dimension slots; an argument
@@ -174,18 +177,24 @@ struct ObjHeader {
     std::shared_ptr<const ObjectImage> image; // the object's bytes
 };
 
-// Storage in large blocks for the symbols and names that a load makes, so
-// that tens of thousands of symbols cost a few allocations. A symbol's name,
-// when the symbol owns it, is stored directly behind the record, where the
-// listing finds it without another trip to memory. Records stay where they
-// are made until the store itself goes.
+// Storage in large blocks for the symbols, names and index tables that a
+// load makes, so that tens of thousands of symbols cost a few allocations.
+// Records stay where they are made until the store is cleared.
 class SymbolArena {
   public:
     // A new symbol with every field zero or none; with `name`, a copy of the
-    // name stored behind it becomes its `name`.
+    // name becomes its `name`.
     Symbol &make_symbol(const char *name = nullptr);
+    // A copy of `length` bytes of `text` and a NUL.
+    const char *keep_text(const char *text, size_t length);
+    // `bytes` of storage, aligned for a symbol (not cleared).
+    void *allocate(size_t bytes);
+    // Makes room for `bytes` in one block.
+    void reserve(size_t bytes);
+    void clear();
 
   private:
+    void new_block(size_t bytes);
     struct FreeBlock {
         void operator()(unsigned char *p) const noexcept { free_large(p); }
     };
@@ -193,6 +202,10 @@ class SymbolArena {
     size_t used_ = 0;     // bytes used in the last block
     size_t capacity_ = 0; // size of the last block
 };
+
+// The store of the symbols of the process: emptied with the name index by
+// create_keytab.
+SymbolArena &symbol_store();
 
 // The global compiler record.
 struct Zel {
@@ -236,11 +249,9 @@ struct Zel {
     const char *macro_name = nullptr;
     const char *context = nullptr;
 
-
     // Storage of everything a load creates; lives until the process ends.
     std::deque<std::string> text_store;
     std::deque<DllEntry> dll_store;
-    SymbolArena arena; // the symbols and names made by addsymbol
 };
 
 extern Zel zel;

@@ -9,36 +9,15 @@
 struct Symbol;
 struct SymList;
 
-constexpr int NAME_BUCKETS = 1024;
-
-// An entry of a bucket chain with the first eight bytes of its name, which
-// decide most comparisons without reading the name itself.
-struct IndexEntry {
-    uint64_t prefix;
-    Symbol *symbol;
-};
-
-// Storage of the bucket copies below: blocks recycled by size and drawn from
-// large blocks, so that tens of thousands of names cost few allocations.
-void *index_storage_allocate(size_t bytes);
-void index_storage_free(void *p, size_t bytes) noexcept;
-
-template <typename T> struct IndexAllocator {
-    using value_type = T;
-    IndexAllocator() = default;
-    template <typename U> IndexAllocator(const IndexAllocator<U> &) {}
-    T *allocate(size_t n) { return static_cast<T *>(index_storage_allocate(n * sizeof(T))); }
-    void deallocate(T *p, size_t n) noexcept { index_storage_free(p, n * sizeof(T)); }
-    template <typename U> bool operator==(const IndexAllocator<U> &) const { return true; }
-};
-
-using IndexChain = std::vector<IndexEntry, IndexAllocator<IndexEntry>>;
-
+// The name index: the first symbol (or keyword) of each name, found by the
+// name's text. An open-addressing hash table of one word per slot: the
+// entry's address, with 16 bits of its name's hash in the address's unused
+// top bits, so that a probe compares names only when those agree. It grows
+// by doubling before it is 7/10 full.
 struct NameIndex {
-    Symbol *bucket[NAME_BUCKETS] = {};
-    // The entries of each bucket chain in chain order, so that the place of a
-    // name in its chain is found by binary search instead of a walk.
-    IndexChain sorted[NAME_BUCKETS];
+    uint64_t *slots = nullptr; // 0: a free slot
+    size_t capacity = 0;       // a power of two
+    size_t count = 0;
 };
 
 constexpr int KEYWORD_COUNT = 99;
@@ -48,6 +27,10 @@ extern Symbol keyword[KEYWORD_COUNT + 1];
 
 uint32_t name_hash(const char *name);
 NameIndex *create_keytab();
+// Makes room for `names` more names in the index, `symbols` more symbols and
+// `text` bytes of names made for them, so that a load of known size grows
+// neither.
+void reserve_symbols(size_t symbols, size_t names, size_t text);
 void init_keytab();
 // The indexed entry of a name, or nullptr.
 Symbol *index_lookup(const char *name);
@@ -63,6 +46,9 @@ Symbol *lookflags(Symbol *scope, const char *name, uint32_t mask);
 Symbol *lookflags_pd(Symbol *scope, Symbol *first, uint32_t mask);
 
 void add_symbol_list(Symbol *s);
+// Ends the run when the symbol list holds `listed` symbols already and
+// `name` would be one more than it can.
+void check_symbol_count(size_t listed, const char *name);
 void add_fun_list(Symbol *s);
 void add_glob_fun_list(Symbol *s);
 void add_str_list(Symbol *s);

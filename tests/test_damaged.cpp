@@ -145,18 +145,22 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
             message.replace(at, 5, obj.path());
         std::string expected = fatal(message, obj.path().substr(obj.path().rfind('/') + 1));
 
-        RunResult r = obj.run({"-s"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        ASSERT_GE(r.err.size(), expected.size()) << r.err;
-        EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
-        std::string before = r.err.substr(0, r.err.size() - expected.size());
-        if (c.label.empty())
-            EXPECT_EQ(before, "");
-        else
-            EXPECT_TRUE(before.rfind(c.label + ": ", 0) == 0 &&
-                        before.find('\n') + 1 == before.size())
-                << before;
+        // The same with symbols made (-s) and with the records only checked
+        // (-c, which shows no symbols).
+        for (const char *option : {"-s", "-c"}) {
+            RunResult r = obj.run({option});
+            EXPECT_EQ(r.status, 1) << option;
+            EXPECT_EQ(r.out, "") << option;
+            ASSERT_GE(r.err.size(), expected.size()) << r.err;
+            EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected) << option;
+            std::string before = r.err.substr(0, r.err.size() - expected.size());
+            if (c.label.empty())
+                EXPECT_EQ(before, "") << option;
+            else
+                EXPECT_TRUE(before.rfind(c.label + ": ", 0) == 0 &&
+                            before.find('\n') + 1 == before.size())
+                    << before;
+        }
     }
 }
 
@@ -168,10 +172,13 @@ TEST(Damaged, SymbolListHolds32768Symbols) {
     EXPECT_NE(r.out.find("\n32767 long <32767>\n\n"), std::string::npos);
 
     desc.symbols.emplace_back("v", LONG);
-    r = TestObject(desc).run({"-s"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, fatal("<32768>: Too many symbols (maximum = 32767)"));
+    TestObject over(desc);
+    for (const char *option : {"-s", "-c"}) {
+        r = over.run({option});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, fatal("<32768>: Too many symbols (maximum = 32767)"));
+    }
 }
 
 TEST(Checksum, ChangedSymbolTableByte) {

@@ -72,7 +72,7 @@ class DllTest : public ::testing::Test {
         return s->used << 3 | s->declared << 2 | s->optional << 1 | s->ref_to_dll;
     }
     Symbol *make(const char *name, uint32_t flags) {
-        Symbol &s = zel.arena.make_symbol(name);
+        Symbol &s = symbol_store().make_symbol(name);
         s.flags = flags;
         return &s;
     }

@@ -641,12 +641,20 @@ long sizeof_instruction(const uint8_t *instr, size_t avail) {
     return size_t(size) <= avail ? size : -1;
 }
 
+// The code is read once, front to back: what is listed is given back.
+constexpr size_t RELEASE_EVERY = 1 << 20;
+
 void write_assembler(STREAM *out) {
     if (!out || zel.code.size == 0) return;
     Listing listing(out, true);
+    size_t released = 0;
     for (size_t pos = 0; pos < zel.code.size;) {
         pos += listing.instruction(pos);
         listing.drain_if_full();
+        if (pos - released >= RELEASE_EVERY && pos <= zel.code.avail && zel.hdr.image) {
+            zel.hdr.image->release(zel.code.data + released, pos - released);
+            released = pos;
+        }
     }
     listing.flush();
 }

@@ -150,71 +150,76 @@ Symbol keyword[] = {
 static_assert(std::size(keyword) == KEYWORD_COUNT + 1);
 
 // ---------------------------------------------------------------------------
+// The symbol store
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t FIRST_BLOCK = 64 * 1024;
+
+} // namespace
+
+// A block of at least a huge page is a whole number of huge pages, all of
+// which are used: on a machine where every small page costs a fault, the
+// large load of a big object then costs a few.
+void *SymbolArena::allocate(size_t bytes) {
+    bytes = (bytes + alignof(Symbol) - 1) & ~(alignof(Symbol) - 1);
+    if (capacity_ - used_ < bytes) new_block(bytes);
+    void *p = blocks_.back().get() + used_;
+    used_ += bytes;
+    return p;
+}
+
+void SymbolArena::new_block(size_t bytes) {
+    size_t size = std::max(blocks_.empty() ? FIRST_BLOCK : 4 * FIRST_BLOCK, bytes);
+    if (size >= HUGE_PAGE_SIZE)
+        size = (size + HUGE_PAGE_SIZE - 1) / HUGE_PAGE_SIZE * HUGE_PAGE_SIZE;
+    blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
+    used_ = 0;
+    capacity_ = size;
+}
+
+void SymbolArena::reserve(size_t bytes) {
+    if (capacity_ - used_ < bytes) new_block(bytes);
+}
+
+void SymbolArena::clear() {
+    blocks_.clear();
+    used_ = capacity_ = 0;
+}
+
+Symbol &SymbolArena::make_symbol(const char *name) {
+    Symbol *s = std::construct_at(static_cast<Symbol *>(allocate(sizeof(Symbol))));
+    if (name) s->name = keep_text(name, strlen(name));
+    return *s;
+}
+
+const char *SymbolArena::keep_text(const char *text, size_t length) {
+    char *copy = static_cast<char *>(allocate(length + 1));
+    memcpy(copy, text, length);
+    copy[length] = 0;
+    return copy;
+}
+
+namespace {
+
+// The store of the symbols of the process; create_keytab empties it with
+// the name index that refers to them.
+SymbolArena g_store;
+
+} // namespace
+
+SymbolArena &symbol_store() {
+    return g_store;
+}
+
+// ---------------------------------------------------------------------------
 // Name index
 // ---------------------------------------------------------------------------
 
 namespace {
 
-// The storage of the bucket copies of the name index. Each request is
-// rounded up to a power of two; a freed block waits on the list of its size
-// for the next request of that size (a growing vector frees exactly the sizes
-// that other vectors ask for next). New blocks are cut from a small first
-// chunk and then from chunks of a huge page. Defined before the index, so
-// that it outlives it.
-class IndexStorage {
-  public:
-    void *allocate(size_t bytes) {
-        unsigned c = size_class(bytes);
-        if (void *p = free_[c]) {
-            free_[c] = *static_cast<void **>(p);
-            return p;
-        }
-        size_t size = MIN_BLOCK << c;
-        if (size > CHUNK) return allocate_large(size);
-        if (size > left_) new_chunk();
-        void *p = next_;
-        next_ += size;
-        left_ -= size;
-        return p;
-    }
-
-    void free(void *p, size_t bytes) noexcept {
-        unsigned c = size_class(bytes);
-        if ((MIN_BLOCK << c) > CHUNK) return free_large(p);
-        *static_cast<void **>(p) = free_[c];
-        free_[c] = p;
-    }
-
-  private:
-    static constexpr size_t MIN_BLOCK = 16;
-    static constexpr size_t FIRST_CHUNK = 64 * 1024;
-    static constexpr size_t CHUNK = HUGE_PAGE_SIZE;
-    static constexpr unsigned CLASSES = 64;
-
-    static unsigned size_class(size_t bytes) {
-        unsigned c = 0;
-        while ((MIN_BLOCK << c) < bytes)
-            ++c;
-        return c;
-    }
-
-    void new_chunk() {
-        size_t size = chunks_.empty() ? FIRST_CHUNK : CHUNK;
-        chunks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
-        next_ = chunks_.back().get();
-        left_ = size;
-    }
-
-    struct FreeChunk {
-        void operator()(unsigned char *p) const noexcept { free_large(p); }
-    };
-    std::vector<std::unique_ptr<unsigned char[], FreeChunk>> chunks_;
-    unsigned char *next_ = nullptr;
-    size_t left_ = 0;
-    void *free_[CLASSES] = {};
-};
-
-IndexStorage g_index_storage;
+constexpr size_t MIN_CAPACITY = 256;
 
 // The one name index of the process; `create_keytab` empties it.
 NameIndex g_index;
@@ -224,85 +229,109 @@ NameIndex &name_index() {
     return *zel.name_index;
 }
 
-int compare_names(const char *a, const char *b) {
-    return strcmp(a, b);
+// Hash of a name of `length` bytes, taken eight bytes at a time.
+uint32_t text_hash(const char *text, size_t length) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ length;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t w;
+        memcpy(&w, text + i, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    uint64_t w = 0;
+    memcpy(&w, text + i, length - i);
+    h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    return uint32_t(h ^ (h >> 29));
 }
 
-// The first eight bytes of a name as a big-endian number, the bytes behind
-// its NUL taken as 0: two names compare like their prefixes unless these are
-// equal.
-uint64_t name_prefix(const char *name) {
-    uint64_t prefix = 0;
-    int i = 0;
-    for (; i < 8 && name[i]; ++i)
-        prefix = prefix << 8 | static_cast<unsigned char>(name[i]);
-    return i == 0 ? 0 : prefix << (8 * (8 - i)); // an empty name: no shift by 64
+bool full(const NameIndex &ix, size_t more) {
+    return (ix.count + more) * 10 > ix.capacity * 7;
 }
 
-// Orders an entry against a name with its prefix: negative, 0 or positive as
-// the entry's name is smaller, equal or greater (byte by byte, unsigned).
-int compare_entry(const IndexEntry &e, uint64_t prefix, const char *name) {
-    if (e.prefix != prefix) return e.prefix < prefix ? -1 : 1;
-    if ((prefix & 0xFF) == 0) return 0; // both names end within the prefix
-    return compare_names(e.symbol->name + 8, name + 8);
+// A slot holds an entry's address in its low 48 bits and a tag of its name's
+// hash in the high 16. A tag is never 0; an address that needs more than 48
+// bits is stored without a tag (0), which every name matches.
+constexpr unsigned TAG_SHIFT = 48;
+constexpr uint64_t ADDRESS_BITS = (uint64_t(1) << TAG_SHIFT) - 1;
+
+uint64_t tag_of(uint32_t hash) {
+    return uint64_t(hash >> 17 | 0x8000) << TAG_SHIFT;
 }
 
-// The first entry of the bucket of `name` whose name is greater than or equal
-// to it: the place where a walk along the chain would stop.
-IndexChain::iterator chain_place(IndexChain &chain, uint64_t prefix, const char *name) {
-    return std::lower_bound(
-        chain.begin(), chain.end(), name,
-        [prefix](const IndexEntry &e, const char *n) { return compare_entry(e, prefix, n) < 0; });
+uint64_t slot_of(Symbol *entry, uint32_t hash) {
+    auto address = uint64_t(reinterpret_cast<uintptr_t>(entry));
+    return address > ADDRESS_BITS ? address : address | tag_of(hash);
 }
 
-// Where a name stands in the name index: its indexed entry, or none and the
-// place in its bucket where an entry of that name belongs.
+Symbol *entry_of(uint64_t slot) {
+    uint64_t address = slot >> TAG_SHIFT == 0 ? slot : slot & ADDRESS_BITS;
+    return reinterpret_cast<Symbol *>(uintptr_t(address));
+}
+
+size_t capacity_for(const NameIndex &ix, size_t more) {
+    size_t capacity = std::max(ix.capacity, MIN_CAPACITY);
+    while ((ix.count + more) * 10 > capacity * 7)
+        capacity *= 2;
+    return capacity;
+}
+
+uint32_t text_hash_of(const char *name) {
+    return text_hash(name, strlen(name));
+}
+
+// Gives the index room for `more` names: a table of the next power of two
+// that keeps it below 7/10 full, its entries entered again. The tables come
+// from the symbol store, which outlives them.
+void grow(NameIndex &ix, size_t more) {
+    size_t capacity = capacity_for(ix, more);
+    if (capacity == ix.capacity) return;
+    auto *slots = static_cast<uint64_t *>(g_store.allocate(capacity * sizeof(uint64_t)));
+    memset(slots, 0, capacity * sizeof(uint64_t));
+    for (size_t i = 0; i < ix.capacity; ++i) {
+        if (!ix.slots[i]) continue;
+        uint32_t h = text_hash_of(entry_of(ix.slots[i])->name);
+        size_t j = h & (capacity - 1);
+        while (slots[j])
+            j = (j + 1) & (capacity - 1);
+        slots[j] = ix.slots[i];
+    }
+    ix.slots = slots;
+    ix.capacity = capacity;
+}
+
+// Where a name stands in the index: its indexed entry, or none and the free
+// slot where an entry of that name goes.
 struct IndexPlace {
     Symbol *found = nullptr;
-    uint32_t bucket = 0;
-    size_t at = 0; // position in the bucket's sorted copy
+    size_t slot = 0;
+    uint32_t hash = 0;
 };
 
 IndexPlace find_place(const char *name) {
-    uint32_t b = name_hash(name) % NAME_BUCKETS;
-    IndexChain &chain = name_index().sorted[b];
-    uint64_t prefix = name_prefix(name);
-    auto it = chain_place(chain, prefix, name);
-    IndexPlace place{nullptr, b, size_t(it - chain.begin())};
-    if (it != chain.end() && compare_entry(*it, prefix, name) == 0) place.found = it->symbol;
-    return place;
+    NameIndex &ix = name_index();
+    if (full(ix, 1)) grow(ix, 1);
+    uint32_t h = text_hash_of(name);
+    const uint64_t tag = tag_of(h);
+    const size_t mask = ix.capacity - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        uint64_t slot = ix.slots[i];
+        if (!slot) return {nullptr, i, h};
+        uint64_t slot_tag = slot & ~ADDRESS_BITS;
+        if ((slot_tag == tag || slot_tag == 0) && strcmp(entry_of(slot)->name, name) == 0)
+            return {entry_of(slot), i, h};
+    }
 }
 
-// Links `entry` into its bucket chain in front of the first entry whose name
-// is greater than or equal to its own, at `place`, which was found for its
-// name with nothing entered since. The chain's copy in `sorted` finds that
-// place by binary search, so a crowded bucket costs no walk.
+// Enters `entry` at `place`, which was found for its name with nothing
+// entered since (the index has room: find_place made it).
 void index_insert_at(Symbol *entry, const IndexPlace &place) {
     NameIndex &ix = name_index();
-    IndexChain &chain = ix.sorted[place.bucket];
-    // The copy holds the chain in order: the entry's successor is the one at
-    // its place, so the predecessor's link needs no reading.
-    entry->index_link = place.at < chain.size() ? chain[place.at].symbol : nullptr;
-    if (place.at == 0)
-        ix.bucket[place.bucket] = entry;
-    else
-        chain[place.at - 1].symbol->index_link = entry;
-    chain.insert(chain.begin() + std::ptrdiff_t(place.at), {name_prefix(entry->name), entry});
-}
-
-void index_insert(Symbol *entry) {
-    index_insert_at(entry, find_place(entry->name));
+    ix.slots[place.slot] = slot_of(entry, place.hash);
+    ix.count++;
 }
 
 } // namespace
-
-void *index_storage_allocate(size_t bytes) {
-    return g_index_storage.allocate(bytes);
-}
-
-void index_storage_free(void *p, size_t bytes) noexcept {
-    g_index_storage.free(p, bytes);
-}
 
 uint32_t name_hash(const char *name) {
     const auto *b = reinterpret_cast<const unsigned char *>(name);
@@ -316,7 +345,9 @@ uint32_t name_hash(const char *name) {
 }
 
 NameIndex *create_keytab() {
-    g_index = NameIndex{};
+    g_index.slots = nullptr;
+    g_index.capacity = g_index.count = 0;
+    g_store.clear();
     zel.name_index = &g_index;
     return &g_index;
 }
@@ -326,17 +357,20 @@ void init_keytab() {
     for (Symbol *k = keyword; k->tok != 0; ++k) {
         // The links and the KEYWORD mark of an earlier start-up are dropped,
         // so that a fresh index can be filled again.
-        k->index_link = nullptr;
         k->namesake = nullptr;
         k->flags &= ~uint32_t(KEYWORD);
         if (legacy && k->kw_legacy == LEGACY_EXCLUDED) continue;
-        index_insert(k);
+        index_insert_at(k, find_place(k->name));
         k->flags |= KEYWORD;
     }
 }
 
-// The same answer as a walk along the bucket chain that gives up at the first
-// greater name, found by binary search in the chain's copy.
+void reserve_symbols(size_t symbols, size_t names, size_t text) {
+    NameIndex &ix = name_index();
+    g_store.reserve(symbols * sizeof(Symbol) + text + capacity_for(ix, names) * sizeof(uint64_t));
+    if (full(ix, names)) grow(ix, names);
+}
+
 Symbol *index_lookup(const char *name) {
     return find_place(name).found;
 }
@@ -347,59 +381,35 @@ Symbol *index_lookup(const char *name) {
 
 namespace {
 
-// The first block is small, so that a small object touches little memory;
-// the later ones are two huge pages each.
-constexpr size_t FIRST_BLOCK = 64 * 1024;
-constexpr size_t BLOCK_BYTES = 2 * HUGE_PAGE_SIZE;
-
-} // namespace
-
-Symbol &SymbolArena::make_symbol(const char *name) {
-    size_t text = name ? strlen(name) + 1 : 0;
-    size_t need = (sizeof(Symbol) + text + alignof(Symbol) - 1) & ~(alignof(Symbol) - 1);
-    if (blocks_.empty() || capacity_ - used_ < need) {
-        size_t size = std::max(blocks_.empty() ? FIRST_BLOCK : BLOCK_BYTES, need);
-        blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
-        used_ = 0;
-        capacity_ = size;
-    }
-    unsigned char *at = blocks_.back().get() + used_;
-    used_ += need;
-    Symbol *s = std::construct_at(reinterpret_cast<Symbol *>(at));
-    if (name) {
-        char *copy = reinterpret_cast<char *>(at + sizeof(Symbol));
-        memcpy(copy, name, text);
-        s->name = copy;
-    }
-    return *s;
+// A name that lies in the object's image lives as long as the symbols made
+// from it; any other is copied into the symbol store.
+const char *lasting_name(const char *name) {
+    const ObjectImage *image = zel.hdr.image.get();
+    if (image && image->holds(name)) return name;
+    return g_store.keep_text(name, strlen(name));
 }
 
-namespace {
-
 // `first` given: the new symbol shares its text and hangs on its namesake
-// chain directly behind it. None: the symbol owns a copy of the name and is
-// entered in the name index, at `place` when the caller has just looked the
-// name up.
+// chain directly behind it. None: the symbol keeps the name and is entered
+// in the name index at `place`, which was just found for it.
 Symbol *new_symbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
                    const IndexPlace *place, int used, int ref_to_dll, int optional, int declared) {
-    Symbol &s = zel.arena.make_symbol(first ? nullptr : name);
+    Symbol &s = g_store.make_symbol();
     if (first) {
         s.name = first->name;
         s.namesake = first->namesake;
         first->namesake = &s;
     } else {
-        if (place)
-            index_insert_at(&s, *place);
-        else
-            index_insert(&s);
+        s.name = lasting_name(name);
+        index_insert_at(&s, place ? *place : find_place(name));
     }
     s.scope = scope;
     s.flags = flags;
     s.tok = tok;
-    s.used = used;
-    s.ref_to_dll = ref_to_dll;
-    s.optional = optional;
-    s.declared = declared;
+    s.used = used != 0;
+    s.ref_to_dll = ref_to_dll != 0;
+    s.optional = optional != 0;
+    s.declared = declared != 0;
     s.origin = zel.cur_origin;
     s.line = zel.cur_line;
     return &s;
@@ -493,9 +503,12 @@ Symbol *unlisted(Symbol *s) {
 
 } // namespace
 
+void check_symbol_count(size_t listed, const char *name) {
+    if (listed > MAX_SYMBOL_NUMBER) fatal_error("%s: Too many symbols (maximum = 32767)", name);
+}
+
 void add_symbol_list(Symbol *s) {
-    if (zel.sym.tail && zel.sym.tail->number >= MAX_SYMBOL_NUMBER)
-        fatal_error("%s: Too many symbols (maximum = 32767)", s->name);
+    check_symbol_count(zel.sym.tail ? size_t(zel.sym.tail->number) + 1 : 0, s->name);
     append(zel.sym, s);
 }
 

@@ -313,7 +313,9 @@ bool has_code(const Symbol *fn) {
 }
 
 std::string hint(const DllEntry *dll) {
-    return dll ? " " + formatted(dll_text::HINT, dll->name.c_str()) : "";
+    std::string text;
+    if (dll) text.append(" ").append(formatted(dll_text::HINT, dll->name.c_str()));
+    return text;
 }
 
 // Resolves the imports of the loaded object as the runtime does: each

@@ -74,7 +74,9 @@ void ObjectImage::map_file(int fd, size_t size) {
     size_t length = (size + 1 + page - 1) / page * page;
     void *region = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED) return;
-    if (mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+    // Every byte is summed, so the pages are mapped at once.
+    if (mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) ==
+        MAP_FAILED) {
         munmap(region, length);
         return;
     }
@@ -98,6 +100,14 @@ void ObjectImage::read_stream(STREAM *s) {
     size_ = copy_.size();
     copy_.push_back(0);
     data_ = copy_.data();
+}
+
+void ObjectImage::release(const void *p, size_t n) const {
+    if (!mapping_ || !holds(p)) return;
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
 }
 
 ByteView ObjectImage::view(uint64_t start, uint64_t size, uint8_t fill) const {

@@ -301,8 +301,6 @@ void print_dll_usage_and_prototypes() {
     }
 }
 
-const char *const DLL_HINT = "(Hint: Located in DLL: %s)";
-
 // USED DLL'S, and the DLL HINTS unless the FUNCTION TABLE carries them.
 void print_used_dlls_and_hints() {
     if (!(zel.info & INFO_DLLS) || !zel.dll_head) return;
@@ -314,7 +312,7 @@ void print_used_dlls_and_hints() {
     for (const Symbol *fn = zel.fun.head; fn; fn = fn->next) {
         if (!fn->dll) continue;
         printf("function %-25s ", fn->name);
-        printf(DLL_HINT, fn->dll->name.c_str());
+        printf(dll_text::HINT, fn->dll->name.c_str());
         printf("\n");
     }
 }
@@ -325,7 +323,7 @@ void print_function_table() {
         printf("%-3d %s", int(s->number), s->name);
         if (s->dll) {
             putchar('\t');
-            printf(DLL_HINT, s->dll->name.c_str());
+            printf(dll_text::HINT, s->dll->name.c_str());
         }
         fputc('\n', stdout);
     }

@@ -64,7 +64,12 @@ const char *entry_name(Cursor &c, bool stored, long index, char (&made)[20]) {
 }
 
 // Each decoder reads a whole record through its cursor and checks it before
-// the record has any effect.
+// the record has any effect. Symbols are made only when a block of the
+// report can show them: with -c, -h and -f alone every record is read and
+// checked just the same (with the same messages), but nothing is built.
+bool g_build = true;
+constexpr uint32_t SYMBOL_BLOCKS =
+    INFO_ASM | INFO_DLLS | INFO_PROTO | INFO_SYMTAB | INFO_IDENTS | INFO_USAGE;
 
 void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
@@ -109,6 +114,10 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
         char made[20];
         const char *name = entry_name(c, (flags & EXTERN) || debug, i, made);
         c.check();
+        if (!g_build) {
+            check_symbol_count(i, name);
+            continue;
+        }
         Symbol *s = addsymbol(nullptr, name, flags | IDENTIFIER, TOK_VARIABLE, 0, 0, 0, 0);
         s->dim_count = uint16_t(dim_count);
         memcpy(s->dims, dims, sizeof dims);
@@ -131,6 +140,8 @@ void decode_funtab(const ByteView &v, unsigned count, const char *what) {
         const char *name =
             entry_name(c, names_stored || (flags & EXTERN) || debug_or_profile, i, made);
         c.check();
+        DllEntry *dll = flags == (FUNCTION | EXTERN) ? search_dll(value) : nullptr;
+        if (!g_build) continue;
         Symbol *f = zel.funnr[i];
         if (!f) {
             f = addsymbol(nullptr, name, flags | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0);
@@ -138,7 +149,7 @@ void decode_funtab(const ByteView &v, unsigned count, const char *what) {
         }
         f->used = 1;
         if (flags == (FUNCTION | EXTERN))
-            f->dll = search_dll(value);
+            f->dll = dll;
         else
             f->offset = value;
         add_fun_list(f);
@@ -150,8 +161,9 @@ void decode_global_functions(const ByteView &v, unsigned count, const char *what
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
         c.check();
-        add_glob_fun_list(
-            addsymbol(nullptr, name, FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0));
+        if (g_build)
+            add_glob_fun_list(
+                addsymbol(nullptr, name, FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0));
     }
 }
 
@@ -163,7 +175,7 @@ void decode_strings(const ByteView &v, unsigned count, const char *what) {
         // The text runs up to its NUL; the length only steps to the next entry.
         const char *text = c.cstr();
         c.check();
-        add_str_list(constant(text, TOK_STRING));
+        if (g_build) add_str_list(constant(text, TOK_STRING));
         c.seek(start + length + 3);
     }
 }
@@ -173,7 +185,7 @@ void decode_doubles(const ByteView &v, unsigned count, const char *what) {
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
         c.check();
-        add_dbl_list(constant(text, TOK_DOUBLE));
+        if (g_build) add_dbl_list(constant(text, TOK_DOUBLE));
     }
 }
 
@@ -188,6 +200,10 @@ void decode_domains(const ByteView &v, unsigned count, const char *what) {
         c.check();
         const DomainRec *dom = search_domain(name);
         if (!dom) error("Domain '%s' not found in data dictionary.", name);
+        if (!g_build) {
+            c.skip(size_t(n) * 4);
+            continue;
+        }
         for (unsigned k = 0; k < n; k++) {
             Symbol *s = search_off(c.u32(), zel.sym.head);
             if (s) s->domain = dom;
@@ -200,7 +216,7 @@ void decode_idents(const ByteView &v, unsigned count, const char *what) {
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
         c.check();
-        add_ident_list(constant(text, TOK_STRING));
+        if (g_build) add_ident_list(constant(text, TOK_STRING));
     }
 }
 
@@ -235,7 +251,10 @@ ByteView read_sections() {
         ByteView v = read_section(h, step.index);
         const char *name = section_info[step.index].name;
         if (step.compnr) h.compnr_check[step.compnr - 1] = int32_t(Cursor(v, name).u32());
-        if (step.index == SEC_CODE) zel.code = v;
+        if (step.index == SEC_CODE) {
+            zel.code = v; // listed last, if at all
+            h.image->release(v.data, v.avail);
+        }
         if (step.index == SEC_DOMAINS) domains = v;
         if (step.decode) step.decode(v, h.count[step.index], name);
     }
@@ -325,6 +344,17 @@ void read_descriptions() {
     }
 }
 
+// Room for the symbols that the section counts announce, each with a name
+// of its own, and names made from their indexes ("<%d>") for the entries of
+// the symbol and function tables.
+void reserve_for_sections() {
+    const uint16_t *count = hdr().count;
+    size_t symbols = 0;
+    for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS})
+        symbols += count[i];
+    reserve_symbols(symbols, symbols, 8 * (size_t(count[SEC_SYMTAB]) + count[SEC_FUNTAB]));
+}
+
 STREAM *open_object() {
     char name[STREAM_NAME_MAX];
     int n = snprintf(name, sizeof name, "{nofdlog}F_OBJ:%s", zel.objname.c_str());
@@ -354,6 +384,8 @@ LoadedObject load_object() {
 
     zel.symnr.assign(zel.hdr.count[SEC_SYMTAB], nullptr);
     zel.funnr.assign(zel.hdr.count[SEC_FUNTAB], nullptr);
+    g_build = (zel.info & SYMBOL_BLOCKS) != 0 || (zel.info & INFO_ALL) == INFO_ALL;
+    if (g_build) reserve_for_sections();
 
     read_prototypes(zel.hdr, nullptr, create_function_symbol, create_function_arg, nullptr,
                     nullptr);

@@ -24,13 +24,15 @@
 // The runtime is in Unicode mode when the installation variable KTE_UNICODE
 // is set and not "0"; bit 64 of the debug level (KTE_DEBUG) traces the
 // character-set set-up on standard error.
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "al_env.h"
@@ -137,13 +139,36 @@ int effective_factor(int factor) {
     return factor < 1 ? 1 : factor;
 }
 
-bool parse_definition(const char *line, LocaleDef &def) {
-    std::istringstream in(line);
-    if (!(in >> def.name) || def.name[0] == '#') return false;
-    if (!(in >> def.charset >> def.nls >> def.converter >> def.ifactor >> def.efactor))
-        return false;
+// The next blank-separated word of `line` from `at` on; "" at the end.
+std::string_view next_word(std::string_view line, size_t &at) {
+    size_t b = line.find_first_not_of(" \t", at);
+    if (b == std::string_view::npos) {
+        at = line.size();
+        return {};
+    }
+    at = std::min(line.find_first_of(" \t", b), line.size());
+    return line.substr(b, at - b);
+}
+
+bool parse_int(std::string_view word, int &v) {
+    auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), v);
+    return ec == std::errc() && end == word.data() + word.size();
+}
+
+// name charset nls-locale converter ifactor efactor [bidi]
+bool parse_definition(std::string_view line, LocaleDef &def) {
+    size_t at = 0;
+    std::string_view w[7];
+    for (std::string_view &word : w)
+        word = next_word(line, at);
+    if (w[0].empty() || w[0][0] == '#' || w[3].empty()) return false;
+    def.name = w[0];
+    def.charset = w[1];
+    def.nls = w[2];
+    def.converter = w[3];
+    if (!parse_int(w[4], def.ifactor) || !parse_int(w[5], def.efactor)) return false;
     int bidi = 0;
-    if (in >> bidi) def.bidi = bidi != 0;
+    if (parse_int(w[6], bidi)) def.bidi = bidi != 0;
     return true;
 }
 
@@ -157,7 +182,7 @@ bool load_definitions() {
     std::string line;
     while (sgetline(s, line, LINE_MAX_BYTES)) {
         LocaleDef def;
-        if (parse_definition(line.c_str(), def)) tss.defs[def.name] = def;
+        if (parse_definition(line, def)) tss.defs[def.name] = def;
     }
     sclose(s);
     return true;
