@@ -1,24 +1,27 @@
 # Shared by the benchmark scripts (sourced): the Release build, a scratch
-# directory removed at exit, and the timing of a command.
+# directory removed at exit, and the timing of commands side by side.
 #
-# Environment: RUNS (runs per measurement, best taken; default 7),
+# Environment: RUNS (runs per measurement, median taken; default 11),
 # BENCH_BUILD (build directory; default build-bench), JOBS.
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BENCH_BUILD:-$root/build-bench}
-runs=${RUNS:-7}
+runs=${RUNS:-11}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# The tools need a 4GL user name (KTE_USER or USER); a shell without USER
+# lends them the login name.
+export USER=${USER:-$(id -un)}
 
 # build_targets TARGET...: configures the Release build when it is not
-# configured yet and builds the targets; shows the build's output only when
-# it fails.
+# configured yet and builds the targets and the timing helper; shows the
+# build's output only when it fails.
 build_targets() {
     if [[ ! -f $build/CMakeCache.txt ]]; then
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_TESTS=OFF >"$tmp/build.log" 2>&1 ||
             { cat "$tmp/build.log" >&2; exit 1; }
     fi
-    if ! cmake --build "$build" --target "$@" -j "${JOBS:-2}" >"$tmp/build.log" 2>&1; then
+    if ! cmake --build "$build" --target timeit "$@" -j "${JOBS:-2}" >"$tmp/build.log" 2>&1; then
         cat "$tmp/build.log" >&2
         exit 1
     fi
@@ -26,25 +29,21 @@ build_targets() {
         echo "warning: $build is not a Release build" >&2
 }
 
-# measure CMD...: runs the command $runs times with its output discarded;
-# sets best (seconds, the shortest wall time) and rss (KB, the largest peak
-# resident size). A run that fails ends the script with its messages.
+# measure N CMD... [-- CMD...]...: runs the commands N times each, taking
+# turns, with their output discarded; sets the arrays secs (median wall
+# time in seconds) and peak (largest peak resident size in KB), one entry per
+# command. A run that fails ends the script with its messages.
 measure() {
-    best=
-    rss=0
-    local r t0 t1 ns kb
-    for ((r = 0; r < runs; r++)); do
-        t0=$(date +%s%N)
-        if ! /usr/bin/time -f %M -o "$tmp/rss" "$@" >/dev/null 2>"$tmp/err"; then
-            echo "failed: $*" >&2
-            cat "$tmp/err" >&2
-            exit 1
-        fi
-        t1=$(date +%s%N)
-        ns=$((t1 - t0))
-        if [[ -z $best || $ns -lt $best ]]; then best=$ns; fi
-        kb=$(tail -n 1 "$tmp/rss")
-        if ((kb > rss)); then rss=$kb; fi
-    done
-    best=$(awk -v ns="$best" 'BEGIN { printf "%.4f", ns / 1e9 }')
+    local n=$1
+    shift
+    secs=()
+    peak=()
+    local s kb
+    while read -r s kb; do
+        secs+=("$s")
+        peak+=("$kb")
+    done < <("$build/timeit" "$n" "$@" 2>"$tmp/err" || { cat "$tmp/err" >&2; kill $$; })
 }
+
+calc() { awk "BEGIN { printf \"$1\", ($2) }"; }
+mb() { calc "%.1f" "$1 / 1048576"; }

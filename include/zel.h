@@ -95,22 +95,15 @@ enum Tok : int32_t {
 struct DllEntry;
 
 // One name of the object. The fields are laid out so that the record is
-// small: a large object makes tens of thousands of them.
+// small (a large object makes tens of thousands of them) and that those the
+// listing reads share its first cache line; a symbol's own name is stored
+// right behind the record.
 struct Symbol {
     const char *name = nullptr;
-    const DomainRec *domain = nullptr;
-    const char *origin = nullptr;
     Symbol *scope = nullptr;
-    Symbol *next_arg = nullptr;
-    const char *description = nullptr;
-    DllEntry *dll = nullptr;
-    Symbol *next = nullptr;
-    Symbol *namesake = nullptr;
-    int32_t dims[4] = {0, 0, 0, 0};
     int32_t tok = 0;
     uint32_t flags = 0;
-    int32_t line = 0;
-    uint32_t offset = 0;
+    int32_t dims[4] = {0, 0, 0, 0};
     uint16_t number = 0;
     uint16_t whereused = 0;
     uint8_t dim_count = 0;
@@ -122,6 +115,15 @@ struct Symbol {
     uint8_t declared : 1 = 0;
     uint8_t kw_legacy : 1 = 0;
     uint8_t kw_mark : 1 = 0;
+    uint32_t offset = 0;
+    int32_t line = 0;
+    const DomainRec *domain = nullptr;
+    const char *origin = nullptr;
+    Symbol *next_arg = nullptr;
+    const char *description = nullptr;
+    DllEntry *dll = nullptr;
+    Symbol *next = nullptr;
+    Symbol *namesake = nullptr;
 };
 
 // Functions keep their argument counts in the dimension slots; an argument

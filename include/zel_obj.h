@@ -55,16 +55,17 @@ class ObjectImage {
     size_t size() const { return size_; }
     // True when `p` points into the file's bytes (or the NUL behind them).
     bool holds(const void *p) const {
-        auto *b = static_cast<const uint8_t *>(p);
-        return b >= data_ && b <= data_ + size_;
+        auto at = reinterpret_cast<uintptr_t>(p), data = reinterpret_cast<uintptr_t>(data_);
+        return at >= data && at <= data + size_;
     }
     // The region of `size` bytes at `start`; bytes past the end of the file
     // read as `fill`.
     ByteView view(uint64_t start, uint64_t size, uint8_t fill = 0) const;
     // Gives back the memory of the whole pages of `n` bytes at `p` (within
     // the file's bytes) that the process holds; the next read of them takes
-    // them from the file again. The listing walks the code once, so the
-    // code costs memory only while it is summed or listed.
+    // them from the file again. A section decoded is not read again (the
+    // code is listed once, front to back), so a large object costs memory
+    // for the parts that are being read.
     void release(const void *p, size_t n) const;
     // The system error of a read that failed inside the region, or 0. Past
     // the point where reading failed nothing is known of the file.

@@ -21,9 +21,10 @@
 #include "zel_asm.h"
 
 #include <algorithm>
-#include <charconv>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -126,6 +127,17 @@ bool numbers_a_function(uint8_t opcode) {
     return opcode == op::S_JSR_0 || opcode == op::S_JSR_0P;
 }
 
+// The mnemonic of an opcode in eight columns at least, as lines show it.
+std::string_view padded_mnemonic(uint8_t opcode) {
+    static const auto table = [] {
+        std::array<char[9], OPCODE_COUNT> t{};
+        for (int op = 0; op < OPCODE_COUNT; ++op)
+            snprintf(t[size_t(op)], sizeof t[0], "%-8s", itab[op].mnemonic);
+        return t;
+    }();
+    return {table[opcode], 8};
+}
+
 // One decoded instruction: its layout, its length and its operand values.
 struct Decoded {
     uint8_t opcode = 0;
@@ -218,22 +230,48 @@ bool decode_extended_line(const char *text, ExtendedLine &x) {
 
 constexpr size_t DRAIN_AT = 64 * 1024;
 
+// Decimal digits of `v` written backwards from `end`; returns the first.
+char *decimal(char *end, uint64_t v) {
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324252627282930"
+                                    "31323334353637383940414243444546474849505152535455565758596061"
+                                    "62636465666768697071727374757677787980818283848586878889909192"
+                                    "93949596979899";
+    while (v >= 100) {
+        unsigned pair = unsigned(v % 100) * 2;
+        v /= 100;
+        *--end = pairs[pair + 1];
+        *--end = pairs[pair];
+    }
+    if (v >= 10) {
+        *--end = pairs[v * 2 + 1];
+        *--end = pairs[v * 2];
+    } else {
+        *--end = char('0' + v);
+    }
+    return end;
+}
+
+// The length of a symbol's name: a string constant keeps it in slot 0.
+size_t name_length(const Symbol *s) {
+    return s->tok == TOK_STRING && s->dim_count == 1 ? size_t(s->dims[0]) : strlen(s->name);
+}
+
 class Listing {
   public:
-    Listing(STREAM *out, bool whole_run) : out_(out), whole_run_(whole_run) {
-        text_.reserve(whole_run ? 2 * DRAIN_AT : 256);
-    }
+    Listing(STREAM *out, bool whole_run)
+        : out_(out), whole_run_(whole_run), capacity_(whole_run ? 2 * DRAIN_AT : 4096),
+          text_(new char[capacity_]) {}
 
     // Lists the instruction at `pos`; returns the bytes consumed.
     size_t instruction(size_t pos);
 
     // Hands the collected text to the stream.
     void drain() {
-        if (out_ && !text_.empty()) swrite_blok(text_.data(), text_.size(), out_);
-        text_.clear();
+        if (out_ && used_) swrite_blok(text_.get(), used_, out_);
+        used_ = 0;
     }
     void drain_if_full() {
-        if (text_.size() >= DRAIN_AT) drain();
+        if (used_ >= DRAIN_AT) drain();
     }
     // Makes everything listed so far visible, ahead of a message on stderr.
     void flush() {
@@ -252,30 +290,49 @@ class Listing {
     }
     void check_extent(size_t pos, const Decoded &d);
 
-    // Text helpers.
-    void put(std::string_view s) { text_.append(s); }
-    void put(char c) { text_.push_back(c); }
-    void put_num(long long v, int width = 0, bool left = false) {
-        char buf[24];
-        auto res = std::to_chars(buf, buf + sizeof buf, v);
-        size_t n = size_t(res.ptr - buf);
-        if (!left && n < size_t(width)) text_.append(width - n, ' ');
-        text_.append(buf, n);
-        if (left && n < size_t(width)) text_.append(width - n, ' ');
+    // Text helpers. A piece longer than the buffer goes to the stream at
+    // once, behind what the buffer holds.
+    char *room(size_t n) {
+        if (capacity_ - used_ < n) drain();
+        return text_.get() + used_;
+    }
+    void put(const char *s, size_t n) {
+        if (n > capacity_ - used_) {
+            drain();
+            if (n > capacity_) {
+                if (out_) swrite_blok(s, n, out_);
+                return;
+            }
+        }
+        memcpy(text_.get() + used_, s, n);
+        used_ += n;
+    }
+    void put(std::string_view s) { put(s.data(), s.size()); }
+    void put(char c) { *room(1) = c, used_++; }
+    void put_name(const Symbol *s) { put(s->name, name_length(s)); }
+    // A number, padded with blanks to `width` columns on the left (or, with
+    // `left`, on the right).
+    void put_num(long long v, size_t width = 0, bool left = false) {
+        char digits[24];
+        char *end = digits + sizeof digits;
+        char *first = decimal(end, v < 0 ? 0 - uint64_t(v) : uint64_t(v));
+        if (v < 0) *--first = '-';
+        size_t n = size_t(end - first);
+        size_t pad = width > n ? width - n : 0;
+        char *d = room(n + pad);
+        if (!left) d = static_cast<char *>(memset(d, ' ', pad)) + pad;
+        memcpy(d, first, n);
+        if (left) memset(d + n, ' ', pad);
+        used_ += n + pad;
     }
     void named(const Symbol *s) {
         put("   ");
-        put(s->name);
+        put_name(s);
     }
     void quoted(const Symbol *s) {
         put("   \"");
-        put(s->name);
+        put_name(s);
         put('"');
-    }
-    void put_padded(const char *s, size_t width) {
-        size_t n = strlen(s);
-        text_.append(s, n);
-        if (n < width) text_.append(width - n, ' ');
     }
 
     // Lookups.
@@ -296,7 +353,9 @@ class Listing {
 
     STREAM *out_;
     bool whole_run_;
-    std::string text_;
+    size_t capacity_;
+    std::unique_ptr<char[]> text_;
+    size_t used_ = 0;
     // The string constants by offset, built on first use during a whole
     // listing: the offsets in ascending order beside their symbols, and the
     // last one found, which the next LINE usually names again.
@@ -367,7 +426,7 @@ Symbol *Listing::function_at(long pos) {
 void Listing::function_line(size_t pos) {
     put("\nfunction ");
     if (const Symbol *f = function_at(long(pos))) {
-        put(f->name);
+        put_name(f);
     } else {
         put('[');
         put_num(long(pos));
@@ -382,16 +441,16 @@ void Listing::symbol(const Symbol *s) {
     if (s->tok == TOK_STRING) return quoted(s);
     put("   ");
     if (s->scope && s->scope != zel.global_scope) {
-        put(s->scope->name);
+        put_name(s->scope);
         put('.');
     }
-    put(s->name);
+    put_name(s);
 }
 
 void Listing::call_target(long target) {
     put("   ");
     if (const Symbol *f = function_at(target)) {
-        put(f->name);
+        put_name(f);
     } else {
         put('[');
         put_num(int32_t(target));
@@ -485,7 +544,7 @@ void Listing::line_operand(uint32_t line, uint32_t file_offset) {
     put("   ");
     put_num(int32_t(line));
     put("   ");
-    put(file->name);
+    put_name(file);
 }
 
 // The function trailer: the counts, then one line per argument, local and
@@ -508,12 +567,12 @@ void Listing::sub_link(size_t pos, const SubLink &h) {
             put("\t\t   (const)   ");
         else
             put("\t\t   (val)     ");
-        put(s->name);
+        put_name(s);
         put('\n');
     }
     for (unsigned i = 0; i < h.locals; ++i) {
         put("\t\t   (loc)     ");
-        put(numbered(words.u16(), zel.sym)->name);
+        put_name(numbered(words.u16(), zel.sym));
         put('\n');
     }
     for (unsigned i = 0; i < h.globals; ++i) {
@@ -524,7 +583,7 @@ void Listing::sub_link(size_t pos, const SubLink &h) {
             put("\t\t   (extern)  ");
         else
             put("\t\t   (global)  ");
-        put(s->name);
+        put_name(s);
         put('\n');
         drain_if_full();
     }
@@ -567,7 +626,7 @@ void Listing::switch_entry(Cursor &c, size_t pos, const SwitchTable &t, uint32_t
         put("\t        -> ");
         put_num(target, 5, true);
         put(" \"");
-        put(text->name);
+        put_name(text);
         put("\"\n");
     } else {
         put('\t');
@@ -603,7 +662,7 @@ size_t Listing::instruction(size_t pos) {
     if (d.opcode == op::SUB_TEXT) function_line(pos);
     put_num(long(pos), 5);
     put('\t');
-    put_padded(itab[d.opcode].mnemonic, 8);
+    put(padded_mnemonic(d.opcode));
     if (d.invalid) fail_invalid();
 
     switch (d.format->shape) {
@@ -642,7 +701,7 @@ long sizeof_instruction(const uint8_t *instr, size_t avail) {
 }
 
 // The code is read once, front to back: what is listed is given back.
-constexpr size_t RELEASE_EVERY = 1 << 20;
+constexpr size_t RELEASE_EVERY = 256 << 10;
 
 void write_assembler(STREAM *out) {
     if (!out || zel.code.size == 0) return;

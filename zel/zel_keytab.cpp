@@ -381,26 +381,18 @@ Symbol *index_lookup(const char *name) {
 
 namespace {
 
-// A name that lies in the object's image lives as long as the symbols made
-// from it; any other is copied into the symbol store.
-const char *lasting_name(const char *name) {
-    const ObjectImage *image = zel.hdr.image.get();
-    if (image && image->holds(name)) return name;
-    return g_store.keep_text(name, strlen(name));
-}
-
 // `first` given: the new symbol shares its text and hangs on its namesake
-// chain directly behind it. None: the symbol keeps the name and is entered
-// in the name index at `place`, which was just found for it.
+// chain directly behind it. None: the symbol keeps a copy of the name right
+// behind its record and is entered in the name index at `place`, which was
+// just found for it.
 Symbol *new_symbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
                    const IndexPlace *place, int used, int ref_to_dll, int optional, int declared) {
-    Symbol &s = g_store.make_symbol();
+    Symbol &s = g_store.make_symbol(first ? nullptr : name);
     if (first) {
         s.name = first->name;
         s.namesake = first->namesake;
         first->namesake = &s;
     } else {
-        s.name = lasting_name(name);
         index_insert_at(&s, place ? *place : find_place(name));
     }
     s.scope = scope;

@@ -10,6 +10,7 @@
 // the run with a message naming the section.
 #include "zel_readobj.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -251,12 +252,12 @@ ByteView read_sections() {
         ByteView v = read_section(h, step.index);
         const char *name = section_info[step.index].name;
         if (step.compnr) h.compnr_check[step.compnr - 1] = int32_t(Cursor(v, name).u32());
-        if (step.index == SEC_CODE) {
-            zel.code = v; // listed last, if at all
-            h.image->release(v.data, v.avail);
-        }
+        if (step.index == SEC_CODE) zel.code = v; // listed last, if at all
         if (step.index == SEC_DOMAINS) domains = v;
         if (step.decode) step.decode(v, h.count[step.index], name);
+        // Symbols keep copies of their names: what remains of a section
+        // once decoded is the domains, which the report walks again.
+        if (step.index != SEC_DOMAINS) h.image->release(v.data, v.avail);
     }
     return domains;
 }
@@ -345,14 +346,19 @@ void read_descriptions() {
 }
 
 // Room for the symbols that the section counts announce, each with a name
-// of its own, and names made from their indexes ("<%d>") for the entries of
-// the symbol and function tables.
+// of its own: the stored names take no more than their sections, and a name
+// made from an index ("<%d>") eight bytes.
 void reserve_for_sections() {
     const uint16_t *count = hdr().count;
     size_t symbols = 0;
     for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS})
         symbols += count[i];
-    reserve_symbols(symbols, symbols, 8 * (size_t(count[SEC_SYMTAB]) + count[SEC_FUNTAB]));
+    const ObjHeader &h = hdr();
+    size_t text = 0;
+    for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS})
+        text += h.size[i];
+    text = std::min<size_t>(text, h.image->size());
+    reserve_symbols(symbols, symbols, text + 8 * (size_t(count[SEC_SYMTAB]) + count[SEC_FUNTAB]));
 }
 
 STREAM *open_object() {
