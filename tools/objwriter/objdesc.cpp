@@ -16,7 +16,7 @@
 namespace objw {
 
 // ---------------------------------------------------------------------------
-// The text description format (see objwriter.h)
+// The text description format (see objdesc.h)
 
 namespace {
 struct NameValue {
