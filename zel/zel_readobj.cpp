@@ -347,18 +347,20 @@ void read_descriptions() {
 
 // Room for the symbols that the section counts announce, each with a name
 // of its own: the stored names take no more than their sections, and a name
-// made from an index ("<%d>") eight bytes.
+// made from an index ("<%d>") eight bytes. The room is only made ahead of
+// time as far as the file can hold the records (a record takes at least a
+// byte of it); records that read as zeros past its end get room as they come.
 void reserve_for_sections() {
-    const uint16_t *count = hdr().count;
-    size_t symbols = 0;
-    for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS})
-        symbols += count[i];
     const ObjHeader &h = hdr();
-    size_t text = 0;
-    for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS})
+    size_t symbols = 0, text = 0;
+    for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS}) {
+        symbols += h.count[i];
         text += h.size[i];
-    text = std::min<size_t>(text, h.image->size());
-    reserve_symbols(symbols, symbols, text + 8 * (size_t(count[SEC_SYMTAB]) + count[SEC_FUNTAB]));
+    }
+    const size_t file = h.image->size();
+    symbols = std::min(symbols, file);
+    text = std::min(text, file) + 8 * std::min(size_t(h.count[SEC_SYMTAB]) + h.count[SEC_FUNTAB], file);
+    reserve_symbols(symbols, symbols, text);
 }
 
 STREAM *open_object() {
