@@ -51,19 +51,21 @@ const FormatInfo &format_of(const InstrInfo &info) {
 // ---------------------------------------------------------------------------
 // Switch table layout
 
+// The records of a decoded instruction are filled in by their decoders
+// (they are not cleared first: the listing decodes every instruction).
 struct KindValue {
-    uint8_t kind = 0;
-    uint32_t value = 0;
+    uint8_t kind;
+    uint32_t value;
 };
 
 struct SwitchTable {
     KindValue arg, count, deflt, subtract, divide;
-    uint8_t key_kind = 0;
-    uint8_t addr_kind = 0;
-    uint32_t entries = 0;   // number of entries that follow
-    size_t first_entry = 0; // from the opcode
-    unsigned key_width = 0;
-    unsigned addr_width = 0;
+    uint8_t key_kind;
+    uint8_t addr_kind;
+    uint32_t entries;   // number of entries that follow
+    size_t first_entry; // from the opcode
+    unsigned key_width;
+    unsigned addr_width;
     size_t entry_width() const { return key_width + addr_width; }
 };
 
@@ -104,15 +106,15 @@ bool decode_switch(Cursor &c, SwitchTable &t) {
 // Function trailer layout
 
 struct SubLink {
-    uint32_t stored_length = 0;
-    unsigned args = 0, locals = 0, globals = 0;
+    uint32_t stored_length;
+    unsigned args, locals, globals;
 };
 
 // Decodes the trailer whose opcode the cursor has just taken, up to its last
 // word: the listing advances by 10 + 2 * (A + L + G) bytes whatever the
 // stored length says (`sizeof_instruction` returns the stored length).
 SubLink decode_sub_link(Cursor &c) {
-    SubLink h;
+    SubLink h{};
     h.stored_length = c.u32();
     h.args = c.u8();
     h.locals = c.u16();
@@ -140,11 +142,11 @@ std::string_view padded_mnemonic(uint8_t opcode) {
 
 // One decoded instruction: its layout, its length and its operand values.
 struct Decoded {
-    uint8_t opcode = 0;
-    const FormatInfo *format = nullptr;
-    bool invalid = false; // no valid instruction: listed up to its mnemonic
-    size_t length = 0;
-    uint32_t values[2] = {0, 0}; // plain fields, in byte order
+    uint8_t opcode;
+    const FormatInfo *format;
+    bool invalid; // no valid instruction: listed up to its mnemonic
+    size_t length;
+    uint32_t values[2]; // plain fields, in byte order
     SubLink link;
     SwitchTable table;
 };
@@ -153,6 +155,7 @@ struct Decoded {
 // An instruction of invalid object code counts its opcode only.
 Decoded decode(Cursor &c) {
     Decoded d;
+    d.invalid = false;
     d.opcode = c.u8();
     const InstrInfo &info = itab[d.opcode];
     d.format = &format_of(info);
