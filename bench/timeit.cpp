@@ -2,8 +2,8 @@
 // so that a change in the machine's load falls on all of them alike, and
 // prints for each, in the order given, one line with the median wall time in
 // seconds and the largest peak resident size in KB of its runs. The
-// commands' standard output goes to /dev/null; a command that fails ends
-// the measurement with status 1.
+// commands' standard output and standard error go to /dev/null; a command
+// that fails ends the measurement with status 1.
 //
 // Usage: timeit RUNS COMMAND [ARG...] [-- COMMAND [ARG...]]...
 #include <fcntl.h>
@@ -39,6 +39,7 @@ bool run(Command &c) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     double start = now();
     pid_t pid;
     int rc = posix_spawnp(&pid, c.argv[0], &actions, nullptr, c.argv.data(), environ);
