@@ -84,15 +84,25 @@ class Cursor {
     uint32_t uint(unsigned width) {
         size_t at = pos_;
         if (!take(width)) return 0;
-        uint32_t v = 0;
-        if (at + width <= v_.avail) {
-            for (unsigned i = 0; i < width; ++i)
-                v = v << 8 | v_.data[at + i];
-        } else {
+        if (at + width > v_.avail) { // partly or wholly past the end of the file
+            uint32_t v = 0;
             for (unsigned i = 0; i < width; ++i)
                 v = v << 8 | v_.at(at + i);
+            return v;
         }
-        return v;
+        const uint8_t *p = v_.data + at;
+        switch (width) {
+        case 1:
+            return p[0];
+        case 2:
+            return uint32_t(p[0]) << 8 | p[1];
+        case 3:
+            return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        case 4:
+            return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        default:
+            return 0;
+        }
     }
     // The next `n` bytes, taken, when all of them are in the file; nullptr
     // when fewer are left (the cursor fails) or some lie past the file.

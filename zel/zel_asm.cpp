@@ -42,10 +42,9 @@ namespace {
 // entries of no bytes that a switch table lists at most.
 constexpr uint64_t UNREAL_BYTES = uint64_t(16) << 20;
 
-constexpr FormatInfo NO_LAYOUT_FORMAT = {Shape::no_layout, {}};
-
+// Every entry of the table names one of the formats.
 const FormatInfo &format_of(const InstrInfo &info) {
-    return info.format < FORMAT_COUNT ? operand_formats[info.format] : NO_LAYOUT_FORMAT;
+    return operand_formats[info.format];
 }
 
 // ---------------------------------------------------------------------------
@@ -171,8 +170,8 @@ Decoded decode(Cursor &c) {
         if (d.invalid) c.seek(1);
         break;
     case Shape::plain:
-        for (int i = 0; i < 2; ++i)
-            d.values[i] = c.uint(d.format->fields[i].width);
+        d.values[0] = c.uint(d.format->fields[0].width);
+        d.values[1] = d.format->fields[1].width ? c.uint(d.format->fields[1].width) : 0;
         break;
     }
     d.length = c.pos();
@@ -233,8 +232,9 @@ bool decode_extended_line(const char *text, ExtendedLine &x) {
 
 constexpr size_t DRAIN_AT = 64 * 1024;
 
-// Decimal digits of `v` written backwards from `end`; returns the first.
-char *decimal(char *end, uint64_t v) {
+// Decimal digits of `v` written backwards from `end`, two at a time;
+// returns the first.
+template <typename Unsigned> char *decimal(char *end, Unsigned v) {
     static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324252627282930"
                                     "31323334353637383940414243444546474849505152535455565758596061"
                                     "62636465666768697071727374757677787980818283848586878889909192"
@@ -242,17 +242,58 @@ char *decimal(char *end, uint64_t v) {
     while (v >= 100) {
         unsigned pair = unsigned(v % 100) * 2;
         v /= 100;
-        *--end = pairs[pair + 1];
-        *--end = pairs[pair];
+        end -= 2;
+        memcpy(end, pairs + pair, 2);
     }
     if (v >= 10) {
-        *--end = pairs[v * 2 + 1];
-        *--end = pairs[v * 2];
+        end -= 2;
+        memcpy(end, pairs + unsigned(v) * 2, 2);
     } else {
         *--end = char('0' + v);
     }
     return end;
 }
+
+char *decimal(char *end, long long v) {
+    uint64_t magnitude = v < 0 ? 0 - uint64_t(v) : uint64_t(v);
+    char *first =
+        magnitude <= UINT32_MAX ? decimal(end, uint32_t(magnitude)) : decimal(end, magnitude);
+    if (v < 0) *--first = '-';
+    return first;
+}
+
+// The decimal text of the position of the line being listed, kept from one
+// line to the next: positions grow by a few bytes a line, and adding to the
+// digits costs less than writing them anew.
+class PositionText {
+  public:
+    std::string_view of(uint64_t v) {
+        if (v < value_ || v - value_ > 999)
+            first_ = decimal(end(), v);
+        else
+            add(unsigned(v - value_));
+        value_ = v;
+        return {first_, size_t(end() - first_)};
+    }
+
+  private:
+    char *end() { return digits_ + sizeof digits_; }
+    // Adds `k` to the last digit and carries.
+    void add(unsigned k) {
+        char *d = end() - 1;
+        unsigned digit = unsigned(*d - '0') + k;
+        while (digit >= 10) {
+            *d-- = char('0' + digit % 10);
+            if (d < first_) *(first_ = d) = '0';
+            digit = digit / 10 + unsigned(*d - '0');
+        }
+        *d = char('0' + digit);
+    }
+
+    char digits_[24] = {};
+    char *first_ = decimal(digits_ + sizeof digits_, uint32_t(0));
+    uint64_t value_ = 0;
+};
 
 // The length of a symbol's name: a string constant keeps it in slot 0.
 size_t name_length(const Symbol *s) {
@@ -300,15 +341,18 @@ class Listing {
         return text_.get() + used_;
     }
     void put(const char *s, size_t n) {
-        if (n > capacity_ - used_) {
-            drain();
-            if (n > capacity_) {
-                if (out_) swrite_blok(s, n, out_);
-                return;
-            }
-        }
+        if (n > capacity_ - used_) return put_long(s, n);
         memcpy(text_.get() + used_, s, n);
         used_ += n;
+    }
+    [[gnu::noinline]] void put_long(const char *s, size_t n) {
+        drain();
+        if (n > capacity_) {
+            if (out_) swrite_blok(s, n, out_);
+            return;
+        }
+        memcpy(text_.get(), s, n);
+        used_ = n;
     }
     void put(std::string_view s) { put(s.data(), s.size()); }
     void put(char c) { *room(1) = c, used_++; }
@@ -318,8 +362,7 @@ class Listing {
     void put_num(long long v, size_t width = 0, bool left = false) {
         char digits[24];
         char *end = digits + sizeof digits;
-        char *first = decimal(end, v < 0 ? 0 - uint64_t(v) : uint64_t(v));
-        if (v < 0) *--first = '-';
+        char *first = decimal(end, v);
         size_t n = size_t(end - first);
         size_t pad = width > n ? width - n : 0;
         char *d = room(n + pad);
@@ -345,6 +388,18 @@ class Listing {
 
     // Pieces of the listing.
     void function_line(size_t pos);
+    // The position right-aligned in five columns, a tab and the mnemonic in
+    // eight.
+    void line_start(size_t pos, uint8_t opcode) {
+        std::string_view digits = position_.of(pos);
+        size_t pad = digits.size() < 5 ? 5 - digits.size() : 0;
+        char *d = room(pad + digits.size() + 9);
+        memset(d, ' ', pad);
+        memcpy(d + pad, digits.data(), digits.size());
+        d[pad + digits.size()] = '\t';
+        memcpy(d + pad + digits.size() + 1, padded_mnemonic(opcode).data(), 8);
+        used_ += pad + digits.size() + 9;
+    }
     void symbol(const Symbol *s);
     void call_target(long target);
     void operand(Operand what, uint32_t v, long at, uint8_t opcode);
@@ -356,6 +411,7 @@ class Listing {
 
     STREAM *out_;
     bool whole_run_;
+    PositionText position_;
     size_t capacity_;
     std::unique_ptr<char[]> text_;
     size_t used_ = 0;
@@ -370,20 +426,22 @@ class Listing {
     Symbol *last_string_ = nullptr;
 };
 
-// True when `get_sym` finds `number` in `list`: the number tables serve the
-// symbol and function lists, the other lists are numbered 0 up to their tail.
-bool list_has_number(long number, const SymList &list) {
-    if (number < 0) return false;
-    auto in_table = [number](const std::vector<Symbol *> &table) {
-        return size_t(number) < table.size() && table[size_t(number)] != nullptr;
-    };
-    if (zel.info != 0 && list.head && list.head == zel.sym.head) return in_table(zel.symnr);
-    if (zel.info != 0 && list.head && list.head == zel.fun.head) return in_table(zel.funnr);
-    return list.tail != nullptr && number <= list.tail->number;
-}
-
+// `get_sym` of `number` in `list`. The symbol and function lists are served
+// by the number tables, the other lists are numbered 0 up to their tail;
+// when `get_sym` is about to end the run, what was listed goes out first.
 Symbol *Listing::numbered(long number, const SymList &list) {
-    if (!list_has_number(number, list)) flush(); // get_sym is about to end the run
+    const std::vector<Symbol *> *table = nullptr;
+    if (zel.info != 0 && list.head) {
+        if (list.head == zel.sym.head) table = &zel.symnr;
+        if (list.head == zel.fun.head) table = &zel.funnr;
+    }
+    if (table) {
+        if (number >= 0 && size_t(number) < table->size() && (*table)[size_t(number)])
+            return (*table)[size_t(number)];
+        flush();
+    } else if (number < 0 || !list.tail || number > list.tail->number) {
+        flush();
+    }
     return get_sym(number, list.head);
 }
 
@@ -663,9 +721,7 @@ size_t Listing::instruction(size_t pos) {
     check_extent(pos, d);
 
     if (d.opcode == op::SUB_TEXT) function_line(pos);
-    put_num(long(pos), 5);
-    put('\t');
-    put(padded_mnemonic(d.opcode));
+    line_start(pos, d.opcode);
     if (d.invalid) fail_invalid();
 
     switch (d.format->shape) {

@@ -13,6 +13,11 @@ const FormatInfo operand_formats[FORMAT_COUNT] = {ZEL_FORMATS(ZEL_FORMAT_ROW)};
 const InstrInfo itab[OPCODE_COUNT] = {ZEL_OPCODES(ZEL_ITAB_ROW)};
 #undef ZEL_ITAB_ROW
 
+#define ZEL_FORMAT_OF(name, size, format, paired, shortop)                                         \
+    static_assert(fmt::format < FORMAT_COUNT);
+ZEL_OPCODES(ZEL_FORMAT_OF)
+#undef ZEL_FORMAT_OF
+
 #define ZEL_COUNT(...) +1
 static_assert(0 ZEL_FORMATS(ZEL_COUNT) == FORMAT_COUNT);
 static_assert(0 ZEL_OPCODES(ZEL_COUNT) == OPCODE_COUNT);

@@ -359,7 +359,8 @@ void reserve_for_sections() {
     }
     const size_t file = h.image->size();
     symbols = std::min(symbols, file);
-    text = std::min(text, file) + 8 * std::min(size_t(h.count[SEC_SYMTAB]) + h.count[SEC_FUNTAB], file);
+    text = std::min(text, file) +
+           8 * std::min(size_t(h.count[SEC_SYMTAB]) + h.count[SEC_FUNTAB], file);
     reserve_symbols(symbols, symbols, text);
 }
 
