@@ -304,7 +304,7 @@ class Listing {
   public:
     Listing(STREAM *out, bool whole_run)
         : out_(out), whole_run_(whole_run), capacity_(whole_run ? 2 * DRAIN_AT : 4096),
-          text_(new char[capacity_]) {}
+          text_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
     // Lists the instruction at `pos`; returns the bytes consumed.
     size_t instruction(size_t pos);
