@@ -31,17 +31,20 @@ build_targets() {
 
 # measure N CMD... [-- CMD...]...: runs the commands N times each, taking
 # turns, with their output discarded; sets the arrays secs (median wall
-# time in seconds) and peak (largest peak resident size in KB), one entry per
-# command. A run that fails ends the script with its messages.
+# time in seconds), peak (largest peak resident size in KB) and cpu (median
+# processor time in seconds), one entry per command. A run that fails ends
+# the script with its messages.
 measure() {
     local n=$1
     shift
     secs=()
     peak=()
-    local s kb
-    while read -r s kb; do
+    cpu=()
+    local s kb c
+    while read -r s kb c; do
         secs+=("$s")
         peak+=("$kb")
+        cpu+=("$c")
     done < <("$build/timeit" "$n" "$@" 2>"$tmp/err" || { cat "$tmp/err" >&2; kill $$; })
 }
 

@@ -13,6 +13,9 @@
 # objdump's lines per second; 4. at most the object's size plus 8 MB; 5. at
 # most 2.0 x the time.
 #
+# Beside the wall times, the ratios of processor time are printed for the
+# doubling, which the machine's other work changes less.
+#
 # Environment: RUNS (runs per measurement, median taken; default 11),
 # OBJDUMP_RUNS (default 5), BENCH_BUILD (build directory; default
 # build-bench), OBJDUMP_TARGET (the binary to disassemble; default
@@ -41,12 +44,14 @@ fi
 measure "$runs" "$zi" -m -c "$full" -- cksum "$full_file" -- "$zi" -m -c "$small" -- \
     cksum "$small_file" -- "$zi" -m -c "$half" -- cksum "$half_file"
 c_full=${secs[0]} ck_full=${secs[1]} c_small=${secs[2]} ck_small=${secs[3]}
-c_half=${secs[4]} ck_half=${secs[5]}
+c_half=${secs[4]} ck_half=${secs[5]} c_full_cpu=${cpu[0]} c_half_cpu=${cpu[4]}
 
 measure "$runs" "$zi" -m -a "$full" -- "$zi" -m -a "$half" -- "$zi" -m -i "$full" -- \
     "$zi" -m -i "$half" -- "$zi" -m -s "$full" -- "$zi" -m -s "$half"
 a_full=${secs[0]} a_half=${secs[1]} i_full=${secs[2]} i_half=${secs[3]}
 s_full=${secs[4]} s_half=${secs[5]} a_peak=${peak[0]}
+a_full_cpu=${cpu[0]} a_half_cpu=${cpu[1]} i_full_cpu=${cpu[2]} i_half_cpu=${cpu[3]}
+s_full_cpu=${cpu[4]} s_half_cpu=${cpu[5]}
 
 measure "${OBJDUMP_RUNS:-5}" objdump -d "$target"
 objdump_time=${secs[0]}
@@ -89,6 +94,15 @@ for opt in a i s c; do
     h=${opt}_half
     row "doubling, -$opt" "$(ms "${!h}") -> $(ms "${!f}")" "cksum $(calc "%.2fx" "$ck_full / $ck_half")" \
         "$(calc "%.2fx" "${!f} / ${!h}")" "<= 2.0x" "$(calc "%d" "${!f} <= 2.0 * ${!h}")"
+done
+echo
+# Processor time, which the machine's other work changes less than the wall
+# time (a longer run is more often set aside for other processes).
+printf 'processor time, full / half object:'
+for opt in a i s c; do
+    f=${opt}_full_cpu
+    h=${opt}_half_cpu
+    printf ' -%s %s' "$opt" "$(calc "%.2fx" "${!f} / ${!h}")"
 done
 echo
 echo "objdump -d $target: $objdump_lines lines in $(ms "$objdump_time"); zel_info -a $full: $a_lines lines in $(ms "$a_full")"

@@ -1,7 +1,8 @@
 // Times commands side by side: runs each of them RUNS times, taking turns,
 // so that a change in the machine's load falls on all of them alike, and
 // prints for each, in the order given, one line with the median wall time in
-// seconds and the largest peak resident size in KB of its runs. The
+// seconds, the largest peak resident size in KB of its runs, and the median
+// processor time (user and system) in seconds. The
 // commands' standard output and standard error go to /dev/null; a command
 // that fails ends the measurement with status 1.
 //
@@ -26,6 +27,7 @@ namespace {
 struct Command {
     std::vector<char *> argv;
     std::vector<double> seconds;
+    std::vector<double> cpu;
     long peak_kb = 0;
 };
 
@@ -49,6 +51,8 @@ bool run(Command &c) {
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid) return false;
     c.seconds.push_back(now() - start);
+    auto secs = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    c.cpu.push_back(secs(usage.ru_utime) + secs(usage.ru_stime));
     c.peak_kb = std::max(c.peak_kb, long(usage.ru_maxrss));
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -88,6 +92,6 @@ int main(int argc, char **argv) {
         }
     }
     for (const Command &c : commands)
-        printf("%.6f %ld\n", median(c.seconds), c.peak_kb);
+        printf("%.6f %ld %.6f\n", median(c.seconds), c.peak_kb, median(c.cpu));
     return 0;
 }
