@@ -120,6 +120,12 @@ int object_flag_count();
 // First code of a flag word, or -1.
 int object_flag_code(uint32_t flags);
 
+// Opens the object `name` for reading as the runtime finds objects: through
+// the stream "{nofdlog}F_OBJ:" and the name (a name with a "/" is a path,
+// others are placed by the file-definition table). nullptr, with errno set,
+// when no candidate opens or the stream name would not fit its 512 bytes.
+STREAM *open_object_stream(const char *name);
+
 // Takes the bytes of the object open on `s` into the header record and
 // decodes the header. Returns 0 (accepted), -1 (not in proper format) or -2
 // (file-name checksum).

@@ -213,8 +213,7 @@ bool declaration_matches(const Symbol *decl, const Symbol *fn) {
 // reads its header and its prototypes. A DLL that cannot be opened ends the
 // run; one with a bad header is reported and gives no prototypes.
 void open_and_read_dll(DllEntry &entry) {
-    std::string stream_name = "{nofdlog}F_OBJ:" + entry.name;
-    STREAM *s = sopen(stream_name.c_str(), "r");
+    STREAM *s = open_object_stream(entry.name.c_str());
     if (!s) fatal_system_error(entry.name.c_str(), dll_text::CANT_OPEN, entry.name.c_str());
     ObjHeader hdr;
     hdr.stream = s;

@@ -160,8 +160,7 @@ const DllImage &DllCache::get(const std::string &name) {
     auto known = by_name_.find(name);
     if (known != by_name_.end()) return *known->second;
 
-    std::string stream_name = "{nofdlog}F_OBJ:" + name;
-    STREAM *s = sopen(stream_name.c_str(), "r");
+    STREAM *s = open_object_stream(name.c_str());
     std::string path = s ? get_last_exploded_fname_ptr() : "";
     if (auto same = by_path_.find(path); s && same != by_path_.end()) {
         sclose(s);

@@ -388,6 +388,16 @@ int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *path
     return read_tiv_block(hdr) > TIV_VALUE ? -1 : 0;
 }
 
+STREAM *open_object_stream(const char *name) {
+    char stream_name[512];
+    if (snprintf(stream_name, sizeof stream_name, "{nofdlog}F_OBJ:%s", name) >=
+        int(sizeof stream_name)) {
+        errno = ENAMETOOLONG; // the stream name would not fit
+        return nullptr;
+    }
+    return sopen(stream_name, "r");
+}
+
 ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const char *label,
                     uint8_t fill) {
     if (int err = hdr.image->read_error(start, size)) read_failure(hdr, label, err);

@@ -29,8 +29,6 @@
 
 namespace {
 
-constexpr size_t STREAM_NAME_MAX = 512;
-
 ObjHeader &hdr() {
     return zel.hdr;
 }
@@ -365,13 +363,7 @@ void reserve_for_sections() {
 }
 
 STREAM *open_object() {
-    char name[STREAM_NAME_MAX];
-    int n = snprintf(name, sizeof name, "{nofdlog}F_OBJ:%s", zel.objname.c_str());
-    STREAM *s = nullptr;
-    if (n >= int(sizeof name))
-        errno = ENAMETOOLONG; // the stream name would not fit
-    else
-        s = sopen(name, "r");
+    STREAM *s = open_object_stream(zel.objname.c_str());
     if (!s)
         fatal_system_error(zel.objname.c_str(), "Can't open object '%s' for reading",
                            zel.objname.c_str());
