@@ -22,10 +22,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-bool found(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
 class DllTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -61,20 +57,14 @@ class DllTest : public ::testing::Test {
     }
     Symbol *fn(const char *name) { return looktoken(nullptr, name, TOK_FUNCTION); }
     static Names args(const Symbol *f) {
-        if (!f) return {"<no function>"};
         Names v;
-        for (const Symbol *a = f->next_arg; a; a = a->next_arg)
+        for (const Symbol *a = f ? f->next_arg : nullptr; a; a = a->next_arg)
             v.push_back(a->name);
         return v;
     }
     // used, declared, optional, ref_to_dll as four bits.
     static int booleans(const Symbol *s) {
         return s->used << 3 | s->declared << 2 | s->optional << 1 | s->ref_to_dll;
-    }
-    Symbol *make(const char *name, uint32_t flags) {
-        Symbol &s = zel.arena.make_symbol(name);
-        s.flags = flags;
-        return &s;
     }
 };
 
@@ -92,7 +82,6 @@ TEST_F(DllTest, RecordsBecomeSymbolsWithTheirBooleans) {
     const Symbol *s = f->next_arg->next_arg;
     EXPECT_EQ(s->tok, TOK_VARIABLE);
     EXPECT_EQ(s->scope, f);
-    EXPECT_EQ(s->domain, nullptr); // unknown to the data dictionary
     EXPECT_EQ(booleans(s), 0);
     EXPECT_EQ(booleans(fn("fb")), 0b0111);
 
@@ -114,16 +103,18 @@ TEST_F(DllTest, UsedDllListAndDllFunctionOrder) {
     DllEntry *a = add_dll_list("liba");
     Captured c = capture([] { EXPECT_EQ(add_dll_list(""), add_dll_list(nullptr)); });
     EXPECT_EQ(zel.errors, 2);
-    EXPECT_TRUE(found(c.err, "add_dll_list"));
+    EXPECT_EQ(c.err, "prog: Error: add_dll_list\nprog: Error: add_dll_list\n");
     EXPECT_EQ(add_dll_list("liba"), a);
     DllEntry *b = add_dll_list("libb");
     EXPECT_EQ(search_dll(2), b);
+    EXPECT_EQ(search_dll(0), nullptr);
 
-    Symbol *b1 = make("b", LONG), *hi = make("\xe4z", LONG), *a1 = make("a", LONG);
-    Symbol *b2 = make("b", LONG), *z = make("z", LONG);
-    for (Symbol *s : {b1, hi, a1, b2, z})
-        add_dllfunc_list(s);
-    EXPECT_EQ(zel.dll_funcs, (std::vector<Symbol *>{a1, b1, b2, z, hi}));
+    std::vector<Symbol *> made;
+    for (const char *name : {"b", "\xe4z", "a", "b", "z"}) {
+        made.push_back(&zel.arena.make_symbol(name));
+        add_dllfunc_list(made.back());
+    }
+    EXPECT_EQ(zel.dll_funcs, (std::vector<Symbol *>{made[2], made[0], made[3], made[4], made[1]}));
 }
 
 // DLL objects written into a temporary directory and named by their path.
@@ -142,8 +133,7 @@ class DllLoadTest : public DllTest {
         return add_dll_list((dir.path() + "/" + name).c_str());
     }
     static objw::Prototype proto(const std::string &name, uint32_t argflags = 0) {
-        objw::Prototype p;
-        p.name = name;
+        objw::Prototype p(name, 0);
         if (argflags) p.args.push_back(objw::ProtoArg("x", argflags));
         return p;
     }
@@ -164,28 +154,60 @@ TEST_F(DllLoadTest, LinkLoadsDllsInOrderUntilResolved) {
     EXPECT_EQ(beta->origin, two->name);
     EXPECT_EQ(args(beta), Names{"x"});
     EXPECT_EQ(zel.warnings, 1); // alpha again, and the first one is listed
-    EXPECT_TRUE(found(c.err, "Taken from DLL '" + one->name + "'"));
+    EXPECT_EQ(c.err, "prog: Warning: Function 'alpha' in DLL '" + two->name +
+                         "' ignored. Taken from DLL '" + one->name + "'\n");
     EXPECT_EQ(fn("alpha")->dll, one);
     EXPECT_EQ(load_next_dll(), nullptr);
     EXPECT_EQ(link_dll_function(wanted("gamma")), 0);
     EXPECT_EQ(link_dll_function(wanted("own", 1)), 0);
 }
 
+// A function defined in the source keeps its definition. A declaration must
+// have the required arguments at least and no more than the prototype takes
+// (any number for a variable list), each of the type and passing of the
+// prototype's; the prototype's arguments replace the declared ones.
 TEST_F(DllLoadTest, SourceDefinitionWinsAndDeclarationsAreChecked) {
     Symbol *src = wanted("fromsrc", 1);
     src->origin = "main.src";
     src->line = 12;
-    Symbol *decl = wanted("declared"); // declared only, with a long argument
     const int32_t nodims[4] = {};
-    create_function_arg(zel.hdr, decl, "d", nullptr, LONG, "", 0, 0, nodims);
-    DllEntry *e = dll("osrc", {proto("fromsrc"), proto("declared", STRING)});
+    const struct {
+        const char *name;
+        std::vector<uint32_t> declared; // argument flags of the declaration
+        int required, argcount;         // of the prototype, whose arguments are x (and y)
+        bool two, matches;
+    } decls[] = {
+        {"d_string", {LONG}, -1, -1, false, false},
+        {"d_ref", {REF_ARG | STRING}, -1, -1, false, false},
+        {"d_same", {STRING}, -1, -1, false, true},
+        {"d_few", {STRING}, -1, -1, true, false},
+        {"d_many", {STRING, LONG}, -1, -1, false, false},
+        {"d_var", {STRING, LONG, DOUBLE}, -1, 255, false, true},
+        {"d_optional", {STRING}, 0, -1, true, true},
+    };
+    std::vector<objw::Prototype> protos = {proto("fromsrc")};
+    for (const auto &d : decls) {
+        Symbol *last = wanted(d.name);
+        for (uint32_t flags : d.declared)
+            last = create_function_arg(zel.hdr, last, "d", nullptr, flags, "", 0, 0, nodims);
+        protos.push_back(proto(d.name, STRING));
+        protos.back().required = d.required;
+        protos.back().argcount = d.argcount;
+        if (d.two) protos.back().args.push_back(objw::ProtoArg("y", LONG));
+    }
+    DllEntry *e = dll("osrc", protos);
     Captured c = capture([] { load_next_dll(); });
-    EXPECT_TRUE(found(c.err, "Function 'fromsrc' in DLL '" + e->name +
-                                 "' ignored. Taken from main.src(12)"));
-    EXPECT_EQ(src->ref_to_dll * 10 + decl->ref_to_dll, 1);
-    EXPECT_EQ(args(decl), Names{"x"});
-    EXPECT_EQ(zel.errors, 1); // the declared long argument is a string in the DLL
-    EXPECT_TRUE(found(c.err, "does not match its prototype"));
+    std::string want = "prog: Warning: Function 'fromsrc' in DLL '" + e->name +
+                       "' ignored. Taken from main.src(12)\n";
+    for (const auto &d : decls) {
+        EXPECT_EQ(args(fn(d.name)), (d.two ? Names{"x", "y"} : Names{"x"})) << d.name;
+        EXPECT_EQ(fn(d.name)->ref_to_dll, 1) << d.name;
+        if (!d.matches)
+            want += "prog: Error: Declaration of function '" + std::string(d.name) +
+                    "' does not match its prototype in DLL '" + e->name + "'\n";
+    }
+    EXPECT_EQ(src->ref_to_dll, 0);
+    EXPECT_EQ(c.err, want);
 }
 
 TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
@@ -193,12 +215,15 @@ TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
     Captured c = capture([&] { EXPECT_EQ(load_next_dll(), bad); });
     EXPECT_EQ(bad->loaded, 1);
     EXPECT_EQ(fn("f"), nullptr);
-    EXPECT_TRUE(found(c.err, "DLL '" + bad->name + "' not in proper format."));
+    EXPECT_EQ(c.err, "prog: Error: DLL '" + bad->name + "' not in proper format.\n");
 
     add_dll_list((dir.path() + "/omissing").c_str());
     c = capture([] { load_next_dll(); });
     EXPECT_TRUE(c.stopped);
-    EXPECT_TRUE(found(c.err, "Can't open DLL '" + dir.path() + "/omissing' for reading"));
+    EXPECT_EQ(c.err, dir.path() +
+                         "/omissing: No such file or directory\nprog: Fatal Error: Can't "
+                         "open DLL '" +
+                         dir.path() + "/omissing' for reading\n\n  2 ERRORS    REPORTED.\n\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -221,7 +246,7 @@ objw::Prototype proto(std::string name, uint16_t funnr, uint32_t flags,
 
 // A DLL object that exports seven functions, not in name order: optional and
 // variable argument lists with and without argument records, reference
-// arguments with dimensions, a where-used number, arguments and results
+// arguments with dimensions, where-used numbers, arguments and results
 // typed by domains (one of them unknown to the dictionary), booleans, a
 // function without result type. It calls one function of another DLL. One
 // description names a function number outside the table: it is skipped.
@@ -240,7 +265,7 @@ objw::ObjSpec library(int relno, int32_t revision) {
                arg("count", LONG | REF_ARG | WHERE_USED, {}, {}, 2),
                arg("grid", LONG | REF_ARG | ARRAY, {}, {3, 4})}),
         fmt,
-        proto("logv", 2, LONG, {arg("fmt", STRING | CONST_ARG)}, 1, 255),
+        proto("logv", 2, LONG, {arg("fmt", STRING | CONST_ARG | WHERE_USED, {}, {}, 3)}, 1, 255),
         proto("anyv", 3, LONG, {}, 0, 255),
         proto("opt2", 4, LONG, {arg("a", LONG, "xxcount"), arg("b", DOUBLE, "xxnope")}, 0, 2),
         proto("none", 5, 0, {}),
@@ -255,22 +280,6 @@ objw::ObjSpec library(int relno, int32_t revision) {
                                {2, "Logs a line."},
                                {1, "Sums values."}};
     return s;
-}
-
-// A program object that uses DLLs; a DLL name given twice counts once.
-// Function values of flags 0x208 are used-DLL numbers, 0 naming none.
-objw::ObjSpec program(int relno, std::vector<std::string> dlls,
-                      std::vector<objw::FunctionEntry> functions) {
-    objw::ObjSpec s;
-    s.relno = relno;
-    s.obj_revision = 3;
-    s.used_dlls = std::move(dlls);
-    s.functions = std::move(functions);
-    return s;
-}
-
-objw::FunctionEntry from_dll(std::string name, uint32_t number) {
-    return {std::move(name), FUNCTION | EXTERN, number};
 }
 
 std::string replaced(std::string s, const std::string &from, const std::string &to) {
@@ -303,7 +312,7 @@ function domain xxname fmt(
 
 Formats a code.
 function long logv(
-\t const string fmt,
+\t const string fmt whereused 3,
 \t ... )
 
 Logs a line.
@@ -322,22 +331,7 @@ function double sum(
 Sums values.
 )");
 
-// -e alone shows no descriptions.
-std::string without_descriptions(std::string s) {
-    for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
-        s = replaced(s, d, "");
-    return s;
-}
-
-// Release 61 keeps the booleans of a symbol in flag bits 16, 17, 24 and 25:
-// neither BOOLEAN nor OPTIONAL_ARG reaches the type texts.
-std::string as_release_61(const std::string &s) {
-    return replaced(replaced(s, "boolean Zed(\n\t boolean on", "long Zed(\n\t long on"),
-                    "[ [ long ] width ]", "[ long width ]");
-}
-
-// -ds of the library, and the same blocks in the full report. The hint line
-// in the DLL HINTS block: "function ", the name padded to 25 columns, a blank.
+// -ds of the library, and the same blocks in the full report.
 const std::string LIBRARY_DS = text(R"(
 ---------------------------USED DLL'S-----------------------------------
 Used DLL\t= oxxbase
@@ -354,6 +348,16 @@ Used DLL\t= oxxbase
 6   Zed
 7   helper
 8   basefn\t(Hint: Located in DLL: oxxbase)
+)");
+
+// The hint line in the DLL HINTS block: "function ", the name padded to 25
+// columns, a blank.
+const std::string LIBRARY_D = text(R"(
+---------------------------USED DLL'S-----------------------------------
+Used DLL\t= oxxbase
+
+---------------------------DLL HINTS------------------------------------
+function basefn                    (Hint: Located in DLL: oxxbase)
 )");
 
 class DllReport : public testing::Test {
@@ -375,65 +379,38 @@ class DllReport : public testing::Test {
     TempDir dir;
 };
 
-TEST_F(DllReport, LibraryOfRelease72) {
-    const std::string path = write(library(72, 7), "olib");
-    EXPECT_EQ(report("-e", path), without_descriptions(PROTOTYPES));
-    EXPECT_EQ(report("-u", path), USAGE);
-    EXPECT_EQ(report("-eu", path), USAGE + PROTOTYPES);
-    EXPECT_EQ(report("-d", path), text(R"(
----------------------------USED DLL'S-----------------------------------
-Used DLL\t= oxxbase
-
----------------------------DLL HINTS------------------------------------
-function basefn                    (Hint: Located in DLL: oxxbase)
-)"));
-    EXPECT_EQ(report("-ds", path), LIBRARY_DS);
-    // Everything: the DLL blocks in their order, no DLL HINTS.
-    EXPECT_EQ(blocks(report("-a", path), "DLL USAGE", "COMPNR CHECKS"),
-              USAGE + PROTOTYPES + LIBRARY_DS);
-}
-
-// Release 61 stores no name for a function of its own that it does not
-// export; revision 0 stores no where-used numbers.
-TEST_F(DllReport, LibraryOfRelease61) {
-    std::string path = write(library(61, 7), "olib");
-    EXPECT_EQ(report("-e", path), as_release_61(without_descriptions(PROTOTYPES)));
-    EXPECT_EQ(report("-u", path), USAGE);
-    path = write(library(61, 0), "olib61");
-    EXPECT_EQ(blocks(report("", path), "DLL USAGE", "COMPNR CHECKS"),
-              USAGE + replaced(as_release_61(PROTOTYPES), " whereused 2", "") +
-                  replaced(LIBRARY_DS, "7   helper", "7   <7>"));
-}
-
-TEST_F(DllReport, WhereUsedNumbersOnlyWithARevision) {
-    objw::ObjSpec desc;
-    desc.kind = objw::Kind::Dll;
-    desc.prototypes = {proto("lookup", 0, LONG,
-                             {arg("table", STRING | WHERE_USED, {}, {}, 2),
-                              arg("field", STRING | CONST_ARG | WHERE_USED, {}, {}, 3)})};
-    desc.functions = {{"lookup"}};
-    const std::string with_numbers = text(R"(
----------------------------DLL PROTOTYPES-------------------------------
-function long lookup(
-\t string table whereused 2,
-\t const string field whereused 3 )
-
-)");
-    for (int relno : {61, 72}) {
-        desc.relno = relno;
-        desc.obj_revision = 7;
-        EXPECT_EQ(report("-e", write(desc, "ow7")), with_numbers) << relno;
-        desc.obj_revision = 0;
-        EXPECT_EQ(report("-e", write(desc, "ow0")),
-                  replaced(replaced(with_numbers, " whereused 2", ""), " whereused 3", ""))
-            << relno;
+// -e alone shows no descriptions; everything shows the DLL blocks in their
+// order, no DLL HINTS. Release 61 keeps the booleans of a symbol in flag
+// bits 16, 17, 24 and 25, so neither BOOLEAN nor OPTIONAL_ARG reaches the
+// type texts, and stores no name for a function of its own that it does not
+// export. Revision 0 stores no where-used numbers.
+TEST_F(DllReport, LibraryOfBothReleases) {
+    for (int relno : {72, 61}) {
+        for (int32_t revision : {7, 0}) {
+            SCOPED_TRACE(std::to_string(relno) + " revision " + std::to_string(revision));
+            std::string protos = PROTOTYPES, ds = LIBRARY_DS;
+            if (relno == 61) {
+                protos = replaced(
+                    replaced(protos, "boolean Zed(\n\t boolean on", "long Zed(\n\t long on"),
+                    "[ [ long ] width ]", "[ long width ]");
+                ds = replaced(ds, "7   helper", "7   <7>");
+            }
+            if (revision == 0)
+                protos = replaced(replaced(protos, " whereused 2", ""), " whereused 3", "");
+            std::string plain = protos;
+            for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
+                plain = replaced(plain, d, "");
+            const std::string path = write(library(relno, revision), "olib");
+            EXPECT_EQ(report("-e", path), plain);
+            EXPECT_EQ(report("-u", path), USAGE);
+            EXPECT_EQ(report("-eu", path), USAGE + protos);
+            EXPECT_EQ(report("-d", path), LIBRARY_D);
+            EXPECT_EQ(report("-ds", path), ds);
+            const std::string all = report("-a", path);
+            EXPECT_EQ(blocks(all, "DLL USAGE", "COMPNR CHECKS"), USAGE + protos + ds);
+            EXPECT_EQ(report("", path), all);
+        }
     }
-    // An object that ends with its idents section has no descriptions: -u
-    // has nothing to show, even with a usage text in the writer's description.
-    desc.usage = "not written";
-    desc.descriptions = false;
-    desc.addinfo = false;
-    EXPECT_EQ(report("-u", write(desc, "onodesc")), "");
 }
 
 // A second prototype of a name is dropped with its argument records; the
@@ -474,21 +451,29 @@ First one.
     }
 }
 
-// olib1 given twice: olib3 is DLL number 3. A function with DLL number 0
-// gets no hint. Release 61 stores the names of DLL functions (flags 0x208
-// hold EXTERN) but not those of the program's own functions. No prototypes,
-// no descriptions: -eu prints nothing.
+objw::FunctionEntry from_dll(std::string name, uint32_t number) {
+    return {std::move(name), FUNCTION | EXTERN, number};
+}
+
+// Program objects that use DLLs: a DLL name given twice counts once (olib3
+// is DLL number 3 of the first); a function with DLL number 0 gets no hint.
+// Release 61 stores the names of DLL functions (flags 0x208 hold EXTERN) but
+// not those of the program's own functions. No prototypes, no descriptions:
+// -eu prints nothing.
 TEST_F(DllReport, ProgramsOfBothReleases) {
     const struct {
-        objw::ObjSpec desc;
-        std::string used, hints, functions;
+        int relno;
+        std::vector<std::string> dlls;
+        std::vector<objw::FunctionEntry> functions;
+        std::string used, hints, table;
     } cases[] = {
-        {program(72, {"olib1", "olib2", "olib1", "olib3"},
-                 {{"main"},
-                  from_dll("f_one", 1),
-                  from_dll("f_three", 3),
-                  from_dll("f_zero", 0),
-                  from_dll("f_two", 2)}),
+        {72,
+         {"olib1", "olib2", "olib1", "olib3"},
+         {{"main"},
+          from_dll("f_one", 1),
+          from_dll("f_three", 3),
+          from_dll("f_zero", 0),
+          from_dll("f_two", 2)},
          "Used DLL\\t= olib1\nUsed DLL\\t= olib2\nUsed DLL\\t= olib3\n",
          R"(function f_one                     (Hint: Located in DLL: olib1)
 function f_three                   (Hint: Located in DLL: olib3)
@@ -500,8 +485,9 @@ function f_two                     (Hint: Located in DLL: olib2)
 3   f_zero
 4   f_two\t(Hint: Located in DLL: olib2)
 )"},
-        {program(61, {"olib1", "olib2"},
-                 {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}}),
+        {61,
+         {"olib1", "olib2"},
+         {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}},
          "Used DLL\\t= olib1\nUsed DLL\\t= olib2\n",
          "function g_two                     (Hint: Located in DLL: olib2)\n",
          R"(0   <0>
@@ -509,26 +495,39 @@ function f_two                     (Hint: Located in DLL: olib2)
 2   g_zero
 3   <3>
 )"},
+        // The DLL HINTS heading stands even when no function has a DLL.
+        {72, {"olib1"}, {from_dll("f_zero", 0)}, "Used DLL\\t= olib1\n", "", "0   f_zero\n"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.desc.relno);
-        const std::string path = write(c.desc, "oprog");
+        SCOPED_TRACE(c.relno);
+        objw::ObjSpec desc;
+        desc.relno = c.relno;
+        desc.obj_revision = 3;
+        desc.used_dlls = c.dlls;
+        desc.functions = c.functions;
+        const std::string path = write(desc, "oprog");
         const std::string used = "\n" + banner("USED DLL'S") + "\n" + text(c.used);
         EXPECT_EQ(report("-d", path), used + "\n" + banner("DLL HINTS") + "\n" + c.hints);
         const std::string with_symbols = used + "\n" + banner("SYMBOL TABLE") + "\n\n" +
-                                         banner("FUNCTION TABLE") + "\n" + text(c.functions);
+                                         banner("FUNCTION TABLE") + "\n" + text(c.table);
         EXPECT_EQ(report("-ds", path), with_symbols);
         EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
         EXPECT_EQ(report("-eu", path), "");
     }
 }
 
-// The DLL HINTS heading stands even when no function has a DLL; an object
-// without used DLLs prints neither block.
-TEST_F(DllReport, HintsHeadingWithoutHintsAndNoUsedDlls) {
-    EXPECT_EQ(report("-d", write(program(72, {"olib1"}, {from_dll("f_zero", 0)}), "ozero")),
-              "\n" + banner("USED DLL'S") + "\nUsed DLL\t= olib1\n\n" + banner("DLL HINTS") + "\n");
-    EXPECT_EQ(report("-d", write(program(61, {}, {{"main"}}), "onone")), "");
+// An object without used DLLs prints neither block; one that ends with its
+// idents section has no descriptions: -u has nothing to show, even with a
+// usage text in the writer's description.
+TEST_F(DllReport, NoUsedDllsAndNoDescriptions) {
+    objw::ObjSpec desc;
+    desc.relno = 61;
+    desc.functions = {{"main"}};
+    EXPECT_EQ(report("-d", write(desc, "onone")), "");
+    desc.kind = objw::Kind::Dll;
+    desc.usage = "not written";
+    desc.descriptions = desc.addinfo = false;
+    EXPECT_EQ(report("-u", write(desc, "onodesc")), "");
 }
 
 } // namespace

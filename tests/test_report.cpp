@@ -20,55 +20,44 @@ using namespace objrun;
 
 namespace {
 
-// What print_type, the name, print_dims and print_type_options print.
-std::string render(const char *name, uint32_t flags, std::vector<int32_t> dims = {},
-                   const DomainRec *domain = nullptr, int32_t whereused = 0) {
-    Symbol s{};
-    s.name = name;
-    s.flags = flags;
-    s.domain = domain;
-    s.whereused = whereused;
-    s.dim_count = uint16_t(dims.size());
-    for (size_t i = 0; i < dims.size(); ++i)
-        s.dims[i] = dims[i];
-    return capture([&] {
-               print_type(&s);
-               printf(" %s", s.name);
-               print_dims(&s);
-               print_type_options(&s);
-           })
-        .out;
-}
-
-TEST(PrintType, StorageTypeDimsAndOptions) {
-    EXPECT_EQ(render("x", EXTERN | LONG | ARRAY, {10}), " extern long x(10)");
-    EXPECT_EQ(render("s", STRING, {20}), " string s(20)");
-    EXPECT_EQ(render("a", STRING | ARRAY, {5, 20}), " string a(5,20)");
-    EXPECT_EQ(render("b", BOOLEAN | LONG), " boolean b");
-    EXPECT_EQ(render("e", ENUM | LONG), " e");
-    EXPECT_EQ(render("m", STRING | TSS_STRING, {8}), " string m(8) mb");
-    EXPECT_EQ(render("z", BITSET | ENUM), " bset z");
-    EXPECT_EQ(render("o", OPTIONAL_ARG | LONG), " [ long ] o");
-    EXPECT_EQ(render("n", OPTIONAL_ARG), " n");
-    EXPECT_EQ(render("r", REF_ARG | LONG | ARRAY | BASED, {3, 4}), " ref long r(,)");
-    EXPECT_EQ(render("c", REF_ARG | CONST_ARG | DOUBLE), " const double c");
-    EXPECT_EQ(
-        render("all", COMMON | EXTERN | STATIC | GLOBAL | DD_NAME | TABLE | FIXED | BASED | DOUBLE),
-        " common extern static global DD_NAME table double all fixed based");
-    EXPECT_EQ(render("w", WHERE_USED | STRING, {30}, nullptr, 3), " string w(30) whereused 3");
-}
-
-TEST(PrintType, DomainReplacesTypeWordAndStringLength) {
-    DomainList list;
-    memcpy(list.package, "ab", 3);
-    DomainRec dom;
-    memcpy(dom.name, "kname", 6);
-    dom.list = &list;
-    char buf[32];
-    const std::string d = std::string(" domain ") + dddomainname_from_domain(&dom, buf);
-    EXPECT_EQ(render("s", STRING | OPTIONAL_ARG, {20}, &dom), d + " s");
-    EXPECT_EQ(render("a", STRING | ARRAY | EXTERN, {5, 20}, &dom), " extern" + d + " a(20)");
-    EXPECT_EQ(render("l", LONG | ARRAY, {7}, &dom), d + " l(7)");
+// Type words, storage and option words, dimensions and domains, as the
+// SYMBOL TABLE shows them for symbols of every kind of flag word.
+TEST(Report, TypeWordsDimensionsAndOptions) {
+    const struct {
+        objw::SymbolEntry entry;
+        const char *shown;
+    } cases[] = {
+        {{"x", EXTERN | LONG | ARRAY, {10}}, " extern long x(10)"},
+        {{"b", BOOLEAN | LONG}, " boolean b"},
+        {{"bo", BOOLEAN}, " boolean bo"},
+        {{"e", ENUM | LONG}, " e"},
+        {{"m", STRING | TSS_STRING, {}, 8}, " string m(8) mb"},
+        {{"z", BITSET | ENUM}, " bset z"},
+        {{"zb", BITSET}, " bset zb"},
+        {{"ze", ENUM}, " bset ze"},
+        {{"o", OPTIONAL_ARG | LONG}, " [ long ] o"},
+        {{"n", OPTIONAL_ARG}, " n"},
+        {{"r", REF_ARG | LONG | ARRAY | BASED, {3, 4}}, " ref long r(,)"},
+        {{"c", REF_ARG | CONST_ARG | DOUBLE}, " const double c"},
+        {{"all", COMMON | EXTERN | STATIC | GLOBAL | DD_NAME | TABLE | FIXED | BASED | DOUBLE},
+         " common extern static global DD_NAME table double all fixed based"},
+        {{"w", WHERE_USED | STRING, {}, 30}, " string w(30) whereused 0"},
+        {{"s", STRING | OPTIONAL_ARG, {}, 20, "xxname"}, " domain xxname s"},
+        {{"ec", STRING | EXTERN, {}, 10, "xxcode"}, " extern domain xxcode ec"},
+        {{"a", STRING | ARRAY, {5}, 20, "xxname"}, " domain xxname a(20)"},
+        {{"l", LONG | ARRAY, {7}, 0, "xxcount"}, " domain xxcount l(7)"},
+    };
+    objw::ObjSpec desc;
+    desc.flags = objflag::DEBUG;
+    std::string want = "\n" + banner("SYMBOL TABLE") + "\n";
+    for (const auto &c : cases) {
+        want += (std::to_string(desc.symbols.size()) + "  ").substr(0, 3) + c.shown + "\n";
+        desc.symbols.push_back(c.entry);
+    }
+    RunResult r = TestObject(desc).run({"-s"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, want + "\n" + banner("FUNCTION TABLE") + "\n");
 }
 
 TEST(DateToStr, MatchesTheCivilCalendar) {
@@ -101,20 +90,6 @@ class ReportInProcess : public testing::Test {
     }
     ObjHeader hdr;
 };
-
-// The flags word is signed in the header: a mask of the top bit still tests
-// it. All five flag names, in the order the line gives them.
-TEST_F(ReportInProcess, FlagTestAndAllFlagNames) {
-    hdr.flags = int32_t(0x80000001u);
-    zel.flagmask = 0x80000000u;
-    Captured c = report(INFO_FLAGS | INFO_SYMTAB);
-    EXPECT_TRUE(c.stopped && c.status == 0 && c.out.empty());
-    zel.flagmask = 0;
-    hdr.flags = 0x1F;
-    EXPECT_EQ(report(INFO_FLAGS).out,
-              "\n" + banner("OBJECT FLAGS") +
-                  "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n");
-}
 
 // Domain records: name, NUL, 16-bit count, count 4-byte offsets.
 std::vector<uint8_t> domain_records(const std::vector<std::pair<std::string, int>> &recs) {
@@ -333,6 +308,29 @@ object_flags\t= 1=NOTRANSACTIONS  2=DEBUG
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     expect_report({"-hf9"}, header());
+}
+
+// Every flag name, in the order of the flags line. The flags word is signed
+// in the header: a mask of its top bit still tests it. Masks are decimal.
+TEST(ReportFlags, AllNamesAndMasks) {
+    objw::ObjSpec desc;
+    desc.flags = 0x8000001Fu;
+    TestObject obj(desc);
+    RunResult r = obj.run({"-f"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "\n" + banner("OBJECT FLAGS") +
+                  "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n");
+    const struct {
+        const char *option;
+        int status;
+    } masks[] = {{"-f2147483648", 0}, {"-f2147483679", 0}, {"-f2147483680", 1},
+                 {"-f10", 0},         {"-f9", 0},          {"-f32", 1}};
+    for (const auto &m : masks) {
+        r = obj.run({m.option, "-s"});
+        EXPECT_EQ(r.status, m.status) << m.option;
+        EXPECT_EQ(r.out + r.err, "") << m.option;
+    }
 }
 
 // -d: the DLL HINTS block, unless -s shows the hints in the FUNCTION TABLE.

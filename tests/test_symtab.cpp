@@ -3,7 +3,6 @@
 // 32768 symbols is tested end to end (test_damaged).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,25 +44,27 @@ class Symtab : public testing::Test {
     void SetUp() override { start_up(); }
 };
 
-TEST_F(Symtab, NameIndexHashesAndKeepsBucketsSorted) {
-    EXPECT_EQ(name_hash("a"), 194u);
-    EXPECT_EQ(name_hash("ab"), 19012u);
-    EXPECT_EQ(name_hash("abc"), 19012u + 'c');
-
+// Every keyword is found by its name, and so is every one of many symbols,
+// also of names that share their first eight bytes or hold bytes above 127.
+TEST_F(Symtab, NameIndexFindsKeywordsAndSymbols) {
     EXPECT_EQ(keywords_entered(), KEYWORD_COUNT);
     for (const Symbol *k = keyword; k->tok != 0; ++k)
         EXPECT_EQ(index_lookup(k->name), k);
     EXPECT_EQ(index_lookup("eq")->number, 64);
     EXPECT_EQ(index_lookup("lt")->number, 60);
 
-    for (int i = 0; i < 3000; ++i)
-        var("v" + std::to_string(i * 7919 % 3001));
-    var("\xe4x");
-    for (const Symbol *head : zel.name_index->bucket)
-        for (const Symbol *e = head; e && e->index_link; e = e->index_link)
-            EXPECT_LT(strcmp(e->name, e->index_link->name), 0);
-    EXPECT_NE(index_lookup("v42"), nullptr);
+    std::vector<std::pair<std::string, Symbol *>> made;
+    for (int i = 0; i < 3000; ++i) {
+        std::string name = (i % 2 ? "common_prefix_" : "v") + std::to_string(i * 7919 % 3001);
+        made.emplace_back(name, var(name));
+    }
+    for (const char *name : {"\xe4x", "", "a", "ab", "abcdefgh", "abcdefghi", "abcdefgg"})
+        made.emplace_back(name, var(name));
+    for (const auto &[name, sym] : made)
+        EXPECT_EQ(index_lookup(name.c_str()), sym) << name;
     EXPECT_EQ(index_lookup("v3001"), nullptr);
+    EXPECT_EQ(index_lookup("abcdefg"), nullptr);
+    EXPECT_EQ(index_lookup("abcdefghij"), nullptr);
 }
 
 TEST_F(Symtab, LegacyModeAndRestart) {

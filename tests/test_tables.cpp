@@ -14,160 +14,61 @@
 
 namespace {
 
-struct OpcodeRow {
-    int opcode;
-    const char *mnemonic;
-    int size;
-    int format;
-    const char *paired; // mnemonic, or "-" for none
-    const char *shortop;
-};
-
-// clang-format off
-const OpcodeRow OPCODES[] = {
-    {0, "NOP", 1, 0, "-", "-"},
-    {1, "PUSH", 3, 1, "-", "-"},
-    {2, "PUSH_B", 2, 2, "-", "-"},
-    {3, "RESETBUF", 1, 0, "-", "-"},
-    {4, "PUSHBYTE", 2, 21, "-", "-"},
-    {5, "PUSHINT", 3, 22, "-", "-"},
-    {6, "PUSHLONG", 5, 23, "-", "-"},
-    {7, "PUSHNEGB", 2, 21, "-", "-"},
-    {8, "PUSHNEGI", 3, 22, "-", "-"},
-    {9, "PUSHNEGL", 5, 23, "-", "-"},
-    {10, "PUSHFP_B", 2, 24, "-", "-"},
-    {11, "PUSHFP", 3, 25, "-", "-"},
-    {12, "PUSHS_B", 2, 26, "-", "-"},
-    {13, "PUSHS", 3, 27, "-", "-"},
-    {14, "PUSHS_3B", 4, 28, "-", "-"},
-    {15, "MOVE", 1, 0, "-", "-"},
-    {16, "XY_MOVE", 5, 15, "-", "XY_MOV_B"},
-    {17, "XY_MOV_B", 3, 16, "-", "-"},
-    {18, "POFF", 3, 1, "-", "-"},
-    {19, "POES", 3, 1, "-", "-"},
-    {20, "POP", 1, 0, "-", "-"},
-    {21, "ADD", 1, 0, "-", "-"},
-    {22, "SUB", 1, 0, "-", "-"},
-    {23, "MUL", 1, 0, "-", "-"},
-    {24, "DIV", 1, 0, "-", "-"},
-    {25, "MOD", 1, 0, "-", "-"},
-    {26, "CAT", 1, 0, "-", "-"},
-    {27, "NEG", 1, 0, "-", "-"},
-    {28, "INCR", 1, 0, "X_INCR", "-"},
-    {29, "DECR", 1, 0, "X_DECR", "-"},
-    {30, "TTX_ADD", 3, 1, "-", "-"},
-    {31, "TTX_SUB", 3, 1, "-", "-"},
-    {32, "TTX_MUL", 3, 1, "-", "-"},
-    {33, "TTX_DIV", 3, 1, "-", "-"},
-    {34, "TTX_MOD", 3, 1, "-", "-"},
-    {35, "TTX_CAT", 3, 1, "-", "-"},
-    {36, "TXY_ADD", 5, 15, "XXY_ADD", "-"},
-    {37, "TXY_SUB", 5, 15, "XXY_SUB", "-"},
-    {38, "TXY_MUL", 5, 15, "XXY_MUL", "-"},
-    {39, "TXY_DIV", 5, 15, "XXY_DIV", "-"},
-    {40, "TXY_MOD", 5, 15, "XXY_MOD", "-"},
-    {41, "TXY_CAT", 5, 15, "XXY_CAT", "-"},
-    {42, "TX_NEG", 3, 1, "X_NEG", "-"},
-    {43, "TX_INCR", 3, 1, "X_INCR", "-"},
-    {44, "TX_DECR", 3, 1, "X_DECR", "-"},
-    {45, "XXY_ADD", 5, 15, "-", "-"},
-    {46, "XXY_SUB", 5, 15, "-", "-"},
-    {47, "XXY_MUL", 5, 15, "-", "-"},
-    {48, "XXY_DIV", 5, 15, "-", "-"},
-    {49, "XXY_MOD", 5, 15, "-", "-"},
-    {50, "XXY_CAT", 5, 15, "-", "-"},
-    {51, "X_NEG", 3, 1, "-", "-"},
-    {52, "X_INCR", 3, 1, "-", "-"},
-    {53, "X_DECR", 3, 1, "-", "-"},
-    {54, "TBGT", 3, 3, "TBLE", "F_TBGT"},
-    {55, "TBLE", 3, 3, "TBGT", "F_TBLE"},
-    {56, "TBEQ", 3, 3, "TBNE", "F_TBEQ"},
-    {57, "TBNE", 3, 3, "TBEQ", "F_TBNE"},
-    {58, "EQ21", 3, 3, "-", "F_EQ21"},
-    {59, "CBGT", 3, 3, "CBLE", "F_CBGT"},
-    {60, "CBGE", 3, 3, "CBLT", "F_CBGE"},
-    {61, "CBLT", 3, 3, "CBGE", "F_CBLT"},
-    {62, "CBLE", 3, 3, "CBGT", "F_CBLE"},
-    {63, "CBEQ", 3, 3, "CBNE", "F_CBEQ"},
-    {64, "CBNE", 3, 3, "CBEQ", "F_CBNE"},
-    {65, "BRA", 3, 3, "-", "F_BRA"},
-    {66, "F_TBGT", 2, 4, "-", "B_TBGT"},
-    {67, "F_TBLE", 2, 4, "-", "B_TBLE"},
-    {68, "F_TBEQ", 2, 4, "-", "B_TBEQ"},
-    {69, "F_TBNE", 2, 4, "-", "B_TBNE"},
-    {70, "F_EQ21", 2, 4, "-", "B_EQ21"},
-    {71, "F_CBGT", 2, 4, "-", "B_CBGT"},
-    {72, "F_CBGE", 2, 4, "-", "B_CBGE"},
-    {73, "F_CBLT", 2, 4, "-", "B_CBLT"},
-    {74, "F_CBLE", 2, 4, "-", "B_CBLE"},
-    {75, "F_CBEQ", 2, 4, "-", "B_CBEQ"},
-    {76, "F_CBNE", 2, 4, "-", "B_CBNE"},
-    {77, "F_BRA", 2, 4, "-", "B_BRA"},
-    {78, "B_TBGT", 2, 5, "-", "F_TBGT"},
-    {79, "B_TBLE", 2, 5, "-", "F_TBLE"},
-    {80, "B_TBEQ", 2, 5, "-", "F_TBEQ"},
-    {81, "B_TBNE", 2, 5, "-", "F_TBNE"},
-    {82, "B_EQ21", 2, 5, "-", "F_EQ21"},
-    {83, "B_CBGT", 2, 5, "-", "F_CBGT"},
-    {84, "B_CBGE", 2, 5, "-", "F_CBGE"},
-    {85, "B_CBLT", 2, 5, "-", "F_CBLT"},
-    {86, "B_CBLE", 2, 5, "-", "F_CBLE"},
-    {87, "B_CBEQ", 2, 5, "-", "F_CBEQ"},
-    {88, "B_CBNE", 2, 5, "-", "F_CBNE"},
-    {89, "B_BRA", 2, 5, "-", "F_BRA"},
-    {90, "BASE", 1, 0, "-", "-"},
-    {91, "LINE", 6, 29, "-", "-"},
-    {92, "TO_LONG", 1, 0, "-", "-"},
-    {93, "F_JSR", 4, 8, "-", "B_JSR"},
-    {94, "F_JSR_0", 3, 6, "-", "B_JSR_0"},
-    {95, "F_JSR_P", 4, 8, "-", "B_JSR_P"},
-    {96, "F_JSR_0P", 3, 6, "-", "B_JSR_0P"},
-    {97, "B_JSR", 4, 9, "-", "F_JSR"},
-    {98, "B_JSR_0", 3, 7, "-", "F_JSR_0"},
-    {99, "B_JSR_P", 4, 9, "-", "F_JSR_P"},
-    {100, "B_JSR_0P", 3, 7, "-", "F_JSR_0P"},
-    {101, "I_JSR", 4, 18, "-", "-"},
-    {102, "I_JSR_0", 3, 1, "-", "-"},
-    {103, "I_JSR_P", 4, 18, "-", "-"},
-    {104, "I_JSR_0P", 3, 1, "-", "-"},
-    {105, "S_JSR", 4, 18, "-", "F_JSR"},
-    {106, "S_JSR_0", 3, 1, "-", "F_JSR_0"},
-    {107, "S_JSR_P", 4, 18, "-", "F_JSR_P"},
-    {108, "S_JSR_0P", 3, 1, "-", "F_JSR_0P"},
-    {109, "JSR", 4, 14, "-", "JSR_B"},
-    {110, "JSR_0", 3, 12, "-", "JSR_0_B"},
-    {111, "JSR_P", 4, 14, "-", "JSR_P_B"},
-    {112, "JSR_0P", 3, 12, "-", "JSR_0P_B"},
-    {113, "JSR_B", 3, 13, "-", "-"},
-    {114, "JSR_0_B", 2, 11, "-", "-"},
-    {115, "JSR_P_B", 3, 13, "-", "-"},
-    {116, "JSR_0P_B", 2, 11, "-", "-"},
-    {117, "SUB_LINK", 0, 20, "-", "-"},
-    {118, "RET", 1, 0, "-", "-"},
-    {119, "CAT_N", 0, 30, "-", "-"},
-    {120, "SWITCH_T", 0, 31, "-", "-"},
-    {121, "SUB_TEXT", 7, 19, "-", "-"},
-    {122, "LAST", 0, 0, "-", "-"},
-    {123, "PUSH_PR", 3, 1, "-", "-"},
-};
-// clang-format on
+// Each instruction in opcode order: mnemonic, size, operand format, paired
+// and short opcode by mnemonic ("-" for none).
+const char OPCODES[] =
+    "NOP 1 0 - -, PUSH 3 1 - -, PUSH_B 2 2 - -, RESETBUF 1 0 - -, PUSHBYTE 2 21 - -, "
+    "PUSHINT 3 22 - -, PUSHLONG 5 23 - -, PUSHNEGB 2 21 - -, PUSHNEGI 3 22 - -, "
+    "PUSHNEGL 5 23 - -, PUSHFP_B 2 24 - -, PUSHFP 3 25 - -, PUSHS_B 2 26 - -, "
+    "PUSHS 3 27 - -, PUSHS_3B 4 28 - -, MOVE 1 0 - -, XY_MOVE 5 15 - XY_MOV_B, "
+    "XY_MOV_B 3 16 - -, POFF 3 1 - -, POES 3 1 - -, POP 1 0 - -, ADD 1 0 - -, SUB 1 0 - -, "
+    "MUL 1 0 - -, DIV 1 0 - -, MOD 1 0 - -, CAT 1 0 - -, NEG 1 0 - -, INCR 1 0 X_INCR -, "
+    "DECR 1 0 X_DECR -, TTX_ADD 3 1 - -, TTX_SUB 3 1 - -, TTX_MUL 3 1 - -, TTX_DIV 3 1 - -, "
+    "TTX_MOD 3 1 - -, TTX_CAT 3 1 - -, TXY_ADD 5 15 XXY_ADD -, TXY_SUB 5 15 XXY_SUB -, "
+    "TXY_MUL 5 15 XXY_MUL -, TXY_DIV 5 15 XXY_DIV -, TXY_MOD 5 15 XXY_MOD -, "
+    "TXY_CAT 5 15 XXY_CAT -, TX_NEG 3 1 X_NEG -, TX_INCR 3 1 X_INCR -, TX_DECR 3 1 X_DECR -, "
+    "XXY_ADD 5 15 - -, XXY_SUB 5 15 - -, XXY_MUL 5 15 - -, XXY_DIV 5 15 - -, "
+    "XXY_MOD 5 15 - -, XXY_CAT 5 15 - -, X_NEG 3 1 - -, X_INCR 3 1 - -, X_DECR 3 1 - -, "
+    "TBGT 3 3 TBLE F_TBGT, TBLE 3 3 TBGT F_TBLE, TBEQ 3 3 TBNE F_TBEQ, TBNE 3 3 TBEQ F_TBNE, "
+    "EQ21 3 3 - F_EQ21, CBGT 3 3 CBLE F_CBGT, CBGE 3 3 CBLT F_CBGE, CBLT 3 3 CBGE F_CBLT, "
+    "CBLE 3 3 CBGT F_CBLE, CBEQ 3 3 CBNE F_CBEQ, CBNE 3 3 CBEQ F_CBNE, BRA 3 3 - F_BRA, "
+    "F_TBGT 2 4 - B_TBGT, F_TBLE 2 4 - B_TBLE, F_TBEQ 2 4 - B_TBEQ, F_TBNE 2 4 - B_TBNE, "
+    "F_EQ21 2 4 - B_EQ21, F_CBGT 2 4 - B_CBGT, F_CBGE 2 4 - B_CBGE, F_CBLT 2 4 - B_CBLT, "
+    "F_CBLE 2 4 - B_CBLE, F_CBEQ 2 4 - B_CBEQ, F_CBNE 2 4 - B_CBNE, F_BRA 2 4 - B_BRA, "
+    "B_TBGT 2 5 - F_TBGT, B_TBLE 2 5 - F_TBLE, B_TBEQ 2 5 - F_TBEQ, B_TBNE 2 5 - F_TBNE, "
+    "B_EQ21 2 5 - F_EQ21, B_CBGT 2 5 - F_CBGT, B_CBGE 2 5 - F_CBGE, B_CBLT 2 5 - F_CBLT, "
+    "B_CBLE 2 5 - F_CBLE, B_CBEQ 2 5 - F_CBEQ, B_CBNE 2 5 - F_CBNE, B_BRA 2 5 - F_BRA, "
+    "BASE 1 0 - -, LINE 6 29 - -, TO_LONG 1 0 - -, F_JSR 4 8 - B_JSR, F_JSR_0 3 6 - B_JSR_0, "
+    "F_JSR_P 4 8 - B_JSR_P, F_JSR_0P 3 6 - B_JSR_0P, B_JSR 4 9 - F_JSR, "
+    "B_JSR_0 3 7 - F_JSR_0, B_JSR_P 4 9 - F_JSR_P, B_JSR_0P 3 7 - F_JSR_0P, I_JSR 4 18 - -, "
+    "I_JSR_0 3 1 - -, I_JSR_P 4 18 - -, I_JSR_0P 3 1 - -, S_JSR 4 18 - F_JSR, "
+    "S_JSR_0 3 1 - F_JSR_0, S_JSR_P 4 18 - F_JSR_P, S_JSR_0P 3 1 - F_JSR_0P, "
+    "JSR 4 14 - JSR_B, JSR_0 3 12 - JSR_0_B, JSR_P 4 14 - JSR_P_B, JSR_0P 3 12 - JSR_0P_B, "
+    "JSR_B 3 13 - -, JSR_0_B 2 11 - -, JSR_P_B 3 13 - -, JSR_0P_B 2 11 - -, "
+    "SUB_LINK 0 20 - -, RET 1 0 - -, CAT_N 0 30 - -, SWITCH_T 0 31 - -, SUB_TEXT 7 19 - -, "
+    "LAST 0 0 - -, PUSH_PR 3 1 - -, ";
 
 const char *mnemonic_or_dash(uint8_t opcode) {
     return opcode ? itab[opcode].mnemonic : "-";
 }
 
 TEST(Tables, InstructionSet) {
-    ASSERT_EQ(std::size(OPCODES), size_t(OPCODE_COUNT));
-    for (const OpcodeRow &r : OPCODES) {
-        SCOPED_TRACE(r.mnemonic);
-        const InstrInfo &i = itab[r.opcode];
-        EXPECT_STREQ(i.mnemonic, r.mnemonic);
-        EXPECT_EQ(i.size, r.size);
-        EXPECT_EQ(i.format, r.format);
-        EXPECT_STREQ(mnemonic_or_dash(i.paired), r.paired);
-        EXPECT_STREQ(mnemonic_or_dash(i.shortop), r.shortop);
+    std::istringstream in(OPCODES);
+    std::string mnemonic, paired, shortop;
+    int size, format, opcode = 0;
+    for (; in >> mnemonic >> size >> format >> paired >> shortop; ++opcode) {
+        ASSERT_LT(opcode, OPCODE_COUNT);
+        shortop.pop_back(); // the comma
+        const InstrInfo &i = itab[opcode];
+        EXPECT_EQ(i.mnemonic, mnemonic) << opcode;
+        EXPECT_EQ(i.size, size) << mnemonic;
+        EXPECT_EQ(i.format, format) << mnemonic;
+        EXPECT_EQ(mnemonic_or_dash(i.paired), paired) << mnemonic;
+        EXPECT_EQ(mnemonic_or_dash(i.shortop), shortop) << mnemonic;
     }
+    EXPECT_EQ(opcode, OPCODE_COUNT);
     const int widths[] = {0, 0, 1, 2, 1, 2, 3, 1, 2, 3, 4, 1, 2, 0, 0, 0, 0};
+    ASSERT_EQ(std::size(widths), size_t(KIND_CODE_COUNT));
     for (int code = 0; code < KIND_CODE_COUNT; ++code)
         EXPECT_EQ(size_in_instructions[code], widths[code]) << code;
 }

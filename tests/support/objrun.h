@@ -112,6 +112,29 @@ inline std::string text(std::string_view raw, const std::string &dir = "") {
     return out;
 }
 
+// Listing tests are written side by side: assembler source on the left of a
+// '|', the listing lines that it gives on the right (in the notation of
+// text()). A line without '|' is source only; a line with nothing in front of
+// the '|' is listing only.
+struct SideBySide {
+    std::string source, listing;
+};
+inline SideBySide side_by_side(std::string_view raw) {
+    SideBySide r;
+    while (!raw.empty()) {
+        size_t end = raw.find('\n');
+        std::string_view line = raw.substr(0, end);
+        raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
+        size_t bar = line.find('|');
+        r.source += std::string(line.substr(0, bar)) + "\n";
+        if (bar == std::string_view::npos) continue;
+        std::string_view right = line.substr(bar + 1);
+        if (!right.empty() && right[0] == ' ') right.remove_prefix(1);
+        r.listing += text(right) + "\n";
+    }
+    return r;
+}
+
 inline const std::string SUMMARY_ONE_ERROR = "\n  1 ERROR     REPORTED.\n\n";
 
 // Standard error of a run that ends with the fatal error `message`.
