@@ -9,6 +9,7 @@
 #include "objrun.h"
 #include "zel.h"
 #include "zel_info.h"
+#include "zel_ldd.h"
 #include "zel_version.h"
 
 namespace {
@@ -154,6 +155,34 @@ TEST(CommandLine, Redirections) {
     // -qo as the last argument redirects nothing and ends the scan.
     r = run_zel_info({"-m", "-qo"}, sample_env);
     EXPECT_EQ(r.err, usage_text());
+}
+
+// ORVO_DISPLAY_ALLOC_SYMBOLS=1 lists the allocator's symbol table (its end
+// mark alone) on standard error at start-up; other values do not.
+TEST(CommandLine, AllocatorSymbolsOnRequest) {
+    for (const char *value : {"1", "2", "0"}) {
+        std::vector<std::string> env = sample_env;
+        env.push_back(std::string("ORVO_DISPLAY_ALLOC_SYMBOLS=") + value);
+        RunResult r = run_zel_info({"-m", "-c", "oxxmain"}, env);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, value[0] == '1' ? "list_of_alloc_symbols[0] = (nil)\n" : "") << value;
+    }
+}
+
+// Without any argument, not even their own name, the commands name
+// themselves (here in the message of the missing shared memory).
+TEST(CommandLine, NoArgumentsAtAll) {
+    setenv("USER", "tester", 1);
+    setenv("KTE", SAMPLE_KTE, 1);
+    char *none[] = {nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zel_info_main(0, none), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_info: Cannot link to shared", 0),
+              0u);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zel_ldd_main(0, none), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_ldd: Cannot link to shared", 0),
+              0u);
 }
 
 // The banner with the build's identification, and the configuration when

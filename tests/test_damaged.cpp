@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "objrun.h"
@@ -213,6 +214,23 @@ TEST(Checksum, ChangedByteOrFileCutShort) {
         EXPECT_EQ(obj.run({"-f8"}).status, 0);
         EXPECT_EQ(obj.run({"-f16"}).status, 1);
     }
+}
+
+// A file that ends with a text without its NUL (which adds nothing to the
+// checksum) reads as though the NUL were there, also when the file fills
+// its last page exactly.
+TEST(Checksum, TextWithoutNulAtThePageEnd) {
+    objw::ObjSpec desc;
+    desc.descriptions = desc.addinfo = false; // the idents section comes last
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    desc.idents = {""};
+    desc.idents[0].resize(2 * page + 1 - layout_of(desc).end, 'p');
+    ASSERT_EQ(layout_of(desc).end, 2 * page + 1);
+    desc.truncate = 2 * page;
+    RunResult r = TestObject(desc).run({"-w"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out == "\n" + banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n");
 }
 
 TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {

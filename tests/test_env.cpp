@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "al_env.h"
+#include "al_log.h"
+#include "capture.h"
 #include "run.h"
 #include "zel_error.h"
 
@@ -37,6 +39,9 @@ class Env : public ::testing::Test {
         ASSERT_EQ(chdir(work.path().c_str()), 0);
         unset_installation_variables();
         home = work.path() + "/kte";
+        setenv("KTE_USER", "tester", 1);
+        log_set_progname("test", LOG_STDERR); // what the lookups log, on standard error
+        unsetenv("KTE_USER");
         al_env_reset();
     }
     void TearDown() override {
@@ -151,10 +156,12 @@ TEST_F(Env, DefinitionTableLookup) {
 
     // Another package combination reads its own table.
     EXPECT_EQ(explode("{package=other}F_OBJ:oxxmod0001"), Paths{"/other/oxxmod/omod0001"});
-    ExplodeState st;
-    EXPECT_EQ(explode("{nofdlog}{package=other}F_OBJ:oyy", &st), Paths{});
-    EXPECT_TRUE(st.prefixes & EXPL_NODEF);
-    EXPECT_TRUE(st.prefixes & EXPL_NOFDLOG);
+    // A name that no definition covers is logged, unless {nofdlog} says not to.
+    Captured c = capture([] { EXPECT_EQ(explode("{nofdlog}{package=other}F_OBJ:oyy"), Paths{}); });
+    EXPECT_EQ(c.err, "");
+    c = capture([] { EXPECT_EQ(explode("{package=other}F_OBJ:oyy"), Paths{}); });
+    EXPECT_EQ(c.err,
+              "test: \nNo definition in definition file for test({package=other}F_OBJ:oyy, )\n");
 
     // An alternative that cannot be expanded is dropped; the next one counts.
     EXPECT_EQ(explode("{nolog}${NOPE}/x;F_OBJ:oxxmod0001;/plain"),
@@ -165,17 +172,21 @@ TEST_F(Env, ReleaseAndRemoteTables) {
     install({{"pk", "o: /objects\n"}});
     setenv("PACKAGE_COMB", "pk", 1);
     write_file(home + "/lib/tabledef6.1", "");
-    try {
-        explode("F_OBJ:oxxmain");
-        ADD_FAILURE() << "two releases must end the run";
-    } catch (const StopRun &s) {
-        EXPECT_EQ(s.status, 1);
-    }
+    Captured c = capture([] { explode("F_OBJ:oxxmain"); });
+    EXPECT_TRUE(c.stopped && c.status == 1);
+    EXPECT_EQ(c.err,
+              "test: Configuration error: both tabledef6.1, and tabledef6.2 exist in this "
+              "KTE (" +
+                  home +
+                  "), but only one is allowed.\ntest: unlink_shm: Shared memory not attached\n");
 
     al_env_reset();
     unlink((home + "/lib/tabledef6.1").c_str());
     unlink((home + "/lib/tabledef6.2").c_str());
-    EXPECT_EQ(explode("F_OBJ:oxxmain"), Paths{"/objects/oxxmai/omain"}); // neither: 6.2
+    c = capture([] { EXPECT_EQ(explode("F_OBJ:oxxmain"), Paths{"/objects/oxxmai/omain"}); });
+    EXPECT_EQ(c.err, "test: Configuration error: neither tabledef6.1, nor tabledef6.2 was "
+                     "existent in this KTE (" +
+                         home + ")\n"); // and 6.2 it is
 
     al_env_reset();
     setenv("KTE", "farhost!/inst", 1);
@@ -196,8 +207,14 @@ TEST_F(Env, UserNameCharsetAndLegacyMode) {
     setenv("KTE", home.c_str(), 1);
     EXPECT_STREQ(user_charset(), "ISO-8859-1");
     al_env_reset();
-    write_file(home + "/lib/user.cfg", "# settings\ncharset = UTF-8\nbogus line\n");
-    EXPECT_STREQ(user_charset(), "UTF-8");
+    // Settings of other users pass; anything else is reported.
+    write_file(home + "/lib/user.cfg",
+               "# settings\ncharset = UTF-8\nbogus line\ncharset.eve = X\ncolour = red\n");
+    Captured c = capture([] { EXPECT_STREQ(user_charset(), "UTF-8"); });
+    EXPECT_EQ(c.err, "test: " + home +
+                         "/lib/user.cfg line 3: not 'name = value'\ntest: unknown "
+                         "setting 'colour' in " +
+                         home + "/lib/user.cfg\n");
     al_env_reset();
     write_file(home + "/lib/user.cfg", "charset.bob = ISO-8859-15\ncharset = UTF-8\n");
     EXPECT_STREQ(user_charset(), "ISO-8859-15");

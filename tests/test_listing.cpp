@@ -417,25 +417,28 @@ high:     PUSHBYTE 2        |    10\tPUSHBYTE   2
 // banner.
 TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
-    s.functions = {{"main"}, {"other", FUNCTION, 99}}; // other's frame is at 27
+    // other's frame is at 30; no frame is at 4294967295, the target of the
+    // backward call past position 0 as an unsigned number.
+    s.functions = {{"main"}, {"other", FUNCTION, 99}, {"far", FUNCTION, 4294967295}};
     s.strings = {"\x02!!!!!!!"};
     SideBySide code = side_by_side(R"(
                             |
                             | function main:
-main:     .function 0       |     0\tSUB_TEXT   size(17) funnr <0>
-          F_JSR_0 other     |     7\tF_JSR_0    [27]
-          LINE 9 0          |    10\tLINE       9   MARK
-          RET               |    16\tRET     
-          .link             |    17\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
+main:     .function 0       |     0\tSUB_TEXT   size(20) funnr <0>
+          F_JSR_0 other     |     7\tF_JSR_0    [30]
+          B_JSR_0 12        |    10\tB_JSR_0    [-1]
+          LINE 9 0          |    13\tLINE       9   MARK
+          RET               |    19\tRET     
+          .link             |    20\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
                             |
-                            | function [27]:
-other:    .function 1       |    27\tSUB_TEXT   size(8) funnr <1>
-          RET               |    34\tRET     
-          .link length 40   |    35\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
-          NOP               |    45\tNOP     
+                            | function [30]:
+other:    .function 1       |    30\tSUB_TEXT   size(8) funnr <1>
+          RET               |    37\tRET     
+          .link length 40   |    38\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
+          NOP               |    48\tNOP     
           .switch addr 0
           jump - - -
-          .endswitch        |    46\tSWITCH_T
+          .endswitch        |    49\tSWITCH_T
                             | \tType arg:  1
                             | \tDept:      3
                             | \tDefault:   0
@@ -446,7 +449,7 @@ other:    .function 1       |    27\tSUB_TEXT   size(8) funnr <1>
                             | \t0       -> 0    
                             | \t1       -> 0    
                             | \t2       -> 0    
-          NOP               |    58\tNOP     )");
+          NOP               |    61\tNOP     )");
     s.code = assemble(code.source);
     RunResult r = TestObject(s).run({"-i"});
     EXPECT_EQ(r.status, 0);
@@ -526,6 +529,9 @@ TEST(Listing, InvalidCodeEndsTheRunAfterTheLinesBeforeIt) {
         // A switch field kind code that has no width; too many entries of no
         // bytes.
         {".byte 120 20 0 0 0 0 0 0", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
+        {".byte 120 17 0 0 0 0 0 0", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
+        {".byte 120 1 7 0 7 0 7 0 7 0 17 0", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
+        {".byte 120 1 7 0 7 0 7 0 7 0 0 17", "   25\tSWITCH_T", "ERROR IN OBJECT CODE"},
         {".byte 120 1 10 -1 -1 -1 -1 7 0 7 0 7 0 0 0", "",
          "Object is corrupt: switch table at 25 has more than 16777216 entries of no bytes"},
         // Operands that name nothing.

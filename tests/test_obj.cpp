@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "al_strm.h"
@@ -177,6 +179,46 @@ TEST(Header, TivBlock) {
         EXPECT_EQ(r.status, 0) << c.shown;
         EXPECT_NE(r.out.find("\nTIV\t\t= " + std::to_string(c.shown) + "\n"), std::string::npos)
             << r.out;
+    }
+}
+
+// Reading that fails behind the header (here a pipe that has nothing more
+// for now) ends the run when a section lies behind that point: the system
+// error for the section's step, then the fatal message.
+TEST(Header, ReadErrorsNameTheStepOfTheSection) {
+    const char *steps[] = {"prototypes", "used_dlls",      "object_code", "compnr_check_1",
+                           "symtab",     "compnr_check_2", "funtab",      "global_functions",
+                           "strings",    "compnr_check_3", "doubles",     "domains",
+                           "idents"};
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.prototypes = {{"f", 0}};
+    desc.used_dlls = {"oxxutil"};
+    desc.code = objw::function_frame(0);
+    desc.symbols = {{"v", LONG | EXTERN}};
+    desc.functions = {{"f"}};
+    desc.global_functions = {"chr$"};
+    desc.strings = {"s"};
+    desc.doubles = {"0.5"};
+    desc.domains = {{"xxcode", {"v"}, {}}};
+    desc.idents = {"@(#)"};
+    const std::string path = "/kte/obj/oxxmod/omodtest";
+    const std::vector<uint8_t> image = objw::build_object(desc, path);
+    for (int i = 0; i < NSECTIONS; ++i) {
+        int fds[2];
+        ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+        ASSERT_EQ(write(fds[1], image.data(), HEADER_SIZE + 8), HEADER_SIZE + 8);
+        STREAM *s = sdopen(fds[0], "r");
+        ObjHeader hdr;
+        ASSERT_EQ(read_header(hdr, s, "oxxmodtest", path.c_str()), 0);
+        init_zel_struct();
+        Captured c = capture([&] { read_section(hdr, i); });
+        EXPECT_TRUE(c.stopped) << i;
+        EXPECT_EQ(c.err, "read_" + std::string(steps[i]) +
+                             ": Resource temporarily unavailable\n: Fatal Error: Error 11 while "
+                             "reading 'oxxmodtest'\n\n  1 ERROR     REPORTED.\n\n");
+        sclose(s);
+        close(fds[1]);
     }
 }
 

@@ -131,6 +131,11 @@ TEST_F(Symtab, StringOffsetsFollowTheRecordsAlsoForRepeatedTexts) {
     add_dbl_list(constant("1.5", TOK_DOUBLE));
     EXPECT_EQ(get_sym(1, zel.dbl.head), zel.dbl.tail);
     EXPECT_NE(zel.dbl.head, zel.dbl.tail);
+    // Numbers run up to 65535.
+    while (zel.dbl.tail->number < 65535)
+        add_dbl_list(constant(std::to_string(zel.dbl.tail->number + 1).c_str(), TOK_DOUBLE));
+    EXPECT_EQ(get_sym(65535, zel.dbl.head), zel.dbl.tail);
+    EXPECT_STREQ(zel.dbl.tail->name, "65535");
 }
 
 TEST_F(Symtab, GetSymUsesNumberTablesAndWalksTheOtherLists) {
