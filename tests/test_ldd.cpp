@@ -4,7 +4,6 @@
 // compared, and its exit status.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,31 +16,11 @@ namespace {
 using objrun::text;
 using Imports = std::vector<std::pair<std::string, uint32_t>>;
 
-// A temporary installation with the sample's settings and tables.
-class Installation {
-  public:
-    Installation() {
-        std::filesystem::copy(SAMPLE_KTE "/lib", dir_.path() + "/lib",
-                              std::filesystem::copy_options::recursive);
-    }
-    const std::string &dir() const { return dir_.path(); }
-    std::string path(const std::string &name) const {
-        return objw::object_path(dir() + "/obj", name);
-    }
-    // Writes object `name` where the table finds it; returns its bytes.
-    std::vector<uint8_t> add(const std::string &name, const objw::ObjSpec &desc) const {
-        std::vector<uint8_t> image = objw::build_object(desc, path(name));
-        write_file(path(name), std::string(image.begin(), image.end()));
-        return image;
-    }
-    RunResult ldd(std::vector<std::string> args) const {
-        args.insert(args.begin(), "-m");
-        return run_program(ZEL_LDD_BIN, args, {"KTE=" + dir(), "KTE_LOG", "T=tty1", "USER=tester"});
-    }
-
-  private:
-    TempDir dir_;
-};
+// Runs zel_ldd (with -m) in `kte`.
+RunResult ldd(const objrun::Installation &kte, std::vector<std::string> args) {
+    args.insert(args.begin(), "-m");
+    return run_program(ZEL_LDD_BIN, args, kte.env());
+}
 
 // A DLL object that uses `uses` and exports `exports`, numbered in order.
 objw::ObjSpec dll(std::vector<std::string> uses, std::vector<std::string> exports = {},
@@ -90,12 +69,12 @@ std::string checksums(const std::vector<uint8_t> &image) {
 // which must not touch the program's function-number table; a function
 // without code is linked like the bound ones.
 TEST(Ldd, CleanChainOfBothReleases) {
-    Installation kte;
+    objrun::Installation kte;
     kte.add("oxxprog", program({"oxxalpha", "oxxgam61"}, {{"fa", 1}, {"fg", 2}}, {"fb"}));
     kte.add("oxxalpha", dll({"oxxbeta"}, {"a0", "a1", "a2", "a3", "fb", "fa"}));
     kte.add("oxxbeta", dll({}, {"fb"}));
     kte.add("oxxgam61", dll({"oxxbeta"}, {"g0", "fg"}, 61));
-    expect_run(kte.ldd({"oxxprog"}), 0,
+    expect_run(ldd(kte, {"oxxprog"}), 0,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
         oxxbeta => $DIR/obj/oxxbet/obeta
@@ -110,7 +89,7 @@ TEST(Ldd, CleanChainOfBothReleases) {
 // used DLL exports is an error naming the DLL it was recorded in (none for
 // a function without code); one taken from another DLL is a warning.
 TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
-    Installation kte;
+    objrun::Installation kte;
     kte.add(
         "oxxprog",
         program(
@@ -126,7 +105,7 @@ TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
     const std::vector<uint8_t> image = kte.add("oxxdmg", damaged);
     kte.add("oxxother", dll({}, {"fmoved", "fzero"}));
 
-    expect_run(kte.ldd({"oxxprog"}), 1,
+    expect_run(ldd(kte, {"oxxprog"}), 1,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
     oxxgone => not found
@@ -159,13 +138,13 @@ TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
 // the same DLL is used under two names. None of this keeps the program from
 // linking.
 TEST(Ldd, SharedDllsCyclesAndDuplicateExports) {
-    Installation kte;
+    objrun::Installation kte;
     const std::string alpha_path = kte.path("oxxalpha");
     kte.add("oxxprog", program({"oxxalpha", "oxxbeta", alpha_path}, {{"f1", 1}, {"f2", 2}}));
     kte.add("oxxalpha", dll({"oxxcommon", "oxxbeta"}, {"f1"}));
     kte.add("oxxbeta", dll({"oxxcommon", "oxxalpha"}, {"f2", "f1"}));
     kte.add("oxxcommon", dll({"oxxprog"}));
-    expect_run(kte.ldd({"oxxprog"}), 0,
+    expect_run(ldd(kte, {"oxxprog"}), 0,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
         oxxcommon => $DIR/obj/oxxcom/ocommon
@@ -189,7 +168,7 @@ TEST(Ldd, SharedDllsCyclesAndDuplicateExports) {
 // reported, and the run goes on. The corrupt DLL ends the check of the first
 // object that reaches it and is shown as damaged to the later ones.
 TEST(Ldd, SeveralObjectsInOneRun) {
-    Installation kte;
+    objrun::Installation kte;
     kte.add("oxxprog", program({"oxxcorrupt"}, {{"fc", 1}}));
     objw::ObjSpec corrupt = dll({}, {"fc"});
     corrupt.sections[SEC_PROTOTYPES].raw = std::vector<uint8_t>{0x00, 0xFF, 'f'};
@@ -199,7 +178,7 @@ TEST(Ldd, SeveralObjectsInOneRun) {
     const std::vector<uint8_t> image = kte.add("oxxdamaged", damaged);
     kte.add("oxxalone", program({}, {}));
 
-    RunResult r = kte.ldd({"oxxprog", "oxxnosuch", "oxxdamaged", "oxxalone"});
+    RunResult r = ldd(kte, {"oxxprog", "oxxnosuch", "oxxdamaged", "oxxalone"});
     expect_run(r, 1,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
 oxxdamaged => $DIR/obj/oxxdam/odamaged (damaged)
@@ -224,10 +203,10 @@ TEST(Ldd, Usage) {
                               "   -set <env=val>:\n"
                               "            set environment variable\n"
                               "   -m       : run without shared memory\n";
-    Installation kte;
-    expect_run(kte.ldd({}), 1, "", usage);
-    expect_run(kte.ldd({"-s", "oxxprog"}), 1, "", "zel_ldd: illegal option s\n" + usage);
-    expect_run(kte.ldd({"oxxprog", ""}), 1, "", usage);
+    objrun::Installation kte;
+    expect_run(ldd(kte, {}), 1, "", usage);
+    expect_run(ldd(kte, {"-s", "oxxprog"}), 1, "", "zel_ldd: illegal option s\n" + usage);
+    expect_run(ldd(kte, {"oxxprog", ""}), 1, "", usage);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -171,6 +170,26 @@ TEST(Load, RawSymbolEntries) {
     }
 }
 
+// A prototype record given byte by byte: counted name, function number,
+// counted domain of the result, flags, required and total argument counts,
+// then each argument: counted name and domain, flags, a counted reserved
+// text, the where-used kind (when the object has a revision), dimensions.
+TEST(Load, RawPrototypeRecord) {
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.obj_revision = 1;
+    desc.functions = {{"x0"}, {"x1"}, {"x2"}, {"f"}};
+    desc.sections[SEC_PROTOTYPES].raw = {0, 2, 'f', 0, 0, 3, 0, 7, 'x', 'x', 'c', 'o', 'd', 'e',
+                                         0, 0, 0,   0, 4, 1, 1, 0, 2,   'a', 0,   0,   0,   4,
+                                         0, 0, 1,   0, 0, 0, 9, 1, 0,   0,   0,   7};
+    desc.sections[SEC_PROTOTYPES].count = 1;
+    RunResult r = TestObject(desc).run({"-e"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "\n" + banner("DLL PROTOTYPES") +
+                         text("\nfunction domain xxcode f(\n\\t long a(7) whereused 9 )\n\n"));
+}
+
 objw::ObjSpec dll_object() {
     objw::ObjSpec s;
     s.kind = objw::Kind::Dll;
@@ -240,27 +259,20 @@ TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
 // An installation of its own: the sample's files and two objects, found by
 // their names through the file definitions.
 TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
-    TempDir kte;
-    for (const char *dir : {"lib", "dd"})
-        std::filesystem::copy(std::string(SAMPLE_KTE) + "/" + dir, kte.path() + "/" + dir,
-                              std::filesystem::copy_options::recursive);
-    const std::string objroot = kte.path() + "/obj";
-    const std::string path = objw::object_path(objroot, "oxxtest");
-    objw::write_object_file(program(72, 0), path);
+    Installation kte;
     // A copy under another name keeps the file-name checksum of the first.
-    std::vector<uint8_t> image = objw::build_object(program(72, 0), path);
-    write_file(objw::object_path(objroot, "oxxtest2"), std::string(image.begin(), image.end()));
-
-    const std::vector<std::string> env = {"KTE=" + kte.path(), "KTE_LOG", "T=tty1", "USER=tester"};
-    RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, env);
+    std::vector<uint8_t> image = kte.add("oxxtest", program(72, 0));
+    write_file(kte.path("oxxtest2"), std::string(image.begin(), image.end()));
+    RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, kte.env());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind(
-                  banner("GENERAL INFO") + "\nObject\t\t= oxxtest\nPathname\t= " + path + "\n", 0),
+    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO") +
+                              "\nObject\t\t= oxxtest\nPathname\t= " + kte.path("oxxtest") + "\n",
+                          0),
               0u)
         << r.out;
     EXPECT_EQ(r.err, "oxxtest: Error: Domain 'xxnosuch' not found in data dictionary.\n");
 
-    r = run_zel_info({"-h", "-m", "oxxtest2"}, env);
+    r = run_zel_info({"-h", "-m", "oxxtest2"}, kte.env());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));

@@ -18,6 +18,7 @@
 #include "al_env.h"
 #include "al_log.h"
 #include "capture.h"
+#include "objrun.h"
 #include "run.h"
 
 namespace {
@@ -211,11 +212,8 @@ TEST_F(Log, ParallelToolRunsShareTheLogFile) {
 // (here with a report of its own: the installation lacks its locale
 // definitions).
 TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
-    TempDir kte;
-    for (const char *sub : {"lib", "dd"})
-        std::filesystem::copy(std::string(SAMPLE_KTE) + "/" + sub, kte.path() + "/" + sub,
-                              std::filesystem::copy_options::recursive);
-    std::filesystem::remove(kte.path() + "/lib/tss_locale");
+    objrun::Installation kte;
+    std::filesystem::remove(kte.dir() + "/lib/tss_locale");
     log_set_progname("zel_info", LOG_FILE);
     int fd = open(log_file_path(), O_RDWR);
     ASSERT_GE(fd, 0);
@@ -225,15 +223,14 @@ TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
     ASSERT_EQ(fcntl(fd, F_SETLK, &fl), 0);
 
     RunResult r = run_zel_info({"-c", "-m", SAMPLE_KTE "/obj/oxxmai/omain"},
-                               {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
+                               {"KTE=" + kte.dir(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
     close(fd);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " +
-                         kte.path() +
+    EXPECT_EQ(r.err, "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " + kte.dir() +
                          "/lib/tss_locale\n"
                          "lock_handling: Resource temporarily unavailable\n");
-    EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.path() + "/lib/tss_locale\n"),
+    EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.dir() + "/lib/tss_locale\n"),
               std::string::npos);
 }
 

@@ -1,20 +1,16 @@
-// The report: type, dimension and option rendering and dates in-process;
-// whole reports of the built tool, for each option set that changes the
-// layout, compared byte for byte.
+// The report of the built tool, compared byte for byte: type, dimension and
+// option rendering, the flags, and the whole report for each option set
+// that changes the layout. Dates in-process.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "capture.h"
 #include "objrun.h"
-#include "qpd.h"
 #include "zel.h"
 #include "zel_print.h"
-#include "zel_symtab.h"
 
 using namespace objrun;
 
@@ -75,48 +71,6 @@ TEST(DateToStr, MatchesTheCivilCalendar) {
     EXPECT_STREQ(date_to_str(730120 + 59), "2000-02-29");
     for (int32_t bad : {0, -5, 3652060})
         EXPECT_STREQ(date_to_str(bad), "    -  -  ");
-}
-
-class ReportInProcess : public testing::Test {
-  protected:
-    void SetUp() override {
-        init_zel_struct();
-        create_keytab();
-        init_keytab();
-    }
-    Captured report(uint32_t info, ByteView *domains = nullptr) {
-        zel.info = info;
-        return capture([&] { print_object_ex(hdr, domains); });
-    }
-    ObjHeader hdr;
-};
-
-// Domain records: name, NUL, 16-bit count, count 4-byte offsets.
-std::vector<uint8_t> domain_records(const std::vector<std::pair<std::string, int>> &recs) {
-    std::vector<uint8_t> buf;
-    for (const auto &[name, n] : recs) {
-        buf.insert(buf.end(), name.begin(), name.end());
-        buf.push_back(0);
-        buf.push_back(uint8_t(n >> 8));
-        buf.push_back(uint8_t(n));
-        buf.insert(buf.end(), size_t(n) * 4, 0xAB);
-    }
-    buf.push_back(0);
-    return buf;
-}
-
-// A domain count larger than the records, or offsets cut off: the walk ends
-// the run at the buffer's end and releases the buffer.
-TEST_F(ReportInProcess, DomainWalkStaysInsideTheBuffer) {
-    hdr.count[SEC_DOMAINS] = 3;
-    std::vector<uint8_t> doms = domain_records({{"abkname", 1}, {"cdother", 1}});
-    doms.pop_back(); // no trailing NUL
-    ByteView view = ByteView::of(doms.data(), doms.size());
-    Captured c = report(INFO_ALL, &view);
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.status, 1);
-    EXPECT_NE(c.out.find("abkname\ncdother\n"), std::string::npos);
-    EXPECT_EQ(view.size, 0u);
 }
 
 // A program object with one entry of every list, symbols typed by domains of
@@ -255,59 +209,55 @@ class ReportRun : public testing::Test {
     std::string idents() const { return blocks(full, "OBJECT IDENTS", "COMPNR CHECKS"); }
     std::string listing() const { return full.substr(full.find(lead + "ASSEMBLER")); }
 
-    // Runs the tool and expects status 0, `want` on standard output and
-    // `err` on standard error.
-    void expect_report(const std::vector<std::string> &options, const std::string &want,
-                       const std::string &err = MISSING_DOMAIN) {
-        RunResult r = run_object(path, options);
-        SCOPED_TRACE(testing::PrintToString(options));
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, want);
-        EXPECT_EQ(r.err, err);
-    }
-
     const std::string lead = "\n" + std::string(27, '-');
     TempDir dir;
     std::string path, full;
 };
 
-TEST_F(ReportRun, AllAndNoOptionPrintTheSameFullReport) {
-    expect_report({"-a"}, full);
-    expect_report({}, full);
-}
-
-// Every option letter together still lacks the bit that only the full set
-// has: no DOMAINS, no COMPNR CHECKS; -s keeps the DLL HINTS away, and with -h
-// the flags show only in the header.
-TEST_F(ReportRun, EveryOptionLetterIsNotTheFullSet) {
-    expect_report({"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing());
-}
-
-// -h, -s, -w and -i alone or together; -c alone prints nothing. Standard
-// output is a file here: the listing still follows the text printed before.
-TEST_F(ReportRun, SingleBlocks) {
-    expect_report({"-h"}, header());
-    expect_report({"-s"}, tables());
-    expect_report({"-w"}, idents());
-    expect_report({"-wi"}, idents() + listing());
-    expect_report({"-c"}, "");
-}
-
-// -f without a mask: the flags block comes first, whatever the order of the
-// options. A mask tests the flags word instead and ends the run before any
-// block; with -h the mask is ignored.
-TEST_F(ReportRun, FlagsBlockOrFlagTest) {
-    const std::string flags = text(R"(
----------------------------OBJECT FLAGS---------------------------------
-object_flags\t= 1=NOTRANSACTIONS  2=DEBUG  
-)");
-    expect_report({"-f"}, flags);
-    expect_report({"-w", "-f"}, flags + idents());
-    expect_report({"-f3i"}, ""); // a mask followed by letters
-    RunResult r = run_object(path, {"-f9s"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    expect_report({"-hf9"}, header());
+// -a and no option print the full report. Every option letter together
+// still lacks the bit that only the full set has: no DOMAINS, no COMPNR
+// CHECKS; -s keeps the DLL HINTS away, and with -h the flags show only in
+// the header. -c alone prints nothing. Standard output is a file here: the
+// listing still follows the text printed before. -f without a mask: the
+// flags block comes first, whatever the order of the options; a mask tests
+// the flags word instead and ends the run before any block (status 1: a
+// flag is missing); with -h the mask is ignored. -d: the DLL HINTS block,
+// unless -s shows the hints in the FUNCTION TABLE; the hint line is
+// "function ", the name padded to 25 columns, a blank.
+TEST_F(ReportRun, OptionSets) {
+    const std::string flags =
+        "\n" + banner("OBJECT FLAGS") + "\nobject_flags\t= 1=NOTRANSACTIONS  2=DEBUG  \n";
+    const std::string hints =
+        "\n" + banner("DLL HINTS") +
+        "\nfunction util_sum                  (Hint: Located in DLL: oxxutil)\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+        int status = 0;
+    } cases[] = {
+        {{"-a"}, full},
+        {{}, full},
+        {{"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing()},
+        {{"-h"}, header()},
+        {{"-s"}, tables()},
+        {{"-w"}, idents()},
+        {{"-wi"}, idents() + listing()},
+        {{"-c"}, ""},
+        {{"-f"}, flags},
+        {{"-w", "-f"}, flags + idents()},
+        {{"-f3i"}, ""}, // a mask followed by letters
+        {{"-f9s"}, "", 1},
+        {{"-hf9"}, header()},
+        {{"-d"}, used_dlls() + hints},
+        {{"-ds"}, used_dlls() + tables()},
+    };
+    for (const auto &c : cases) {
+        RunResult r = run_object(path, c.options);
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, MISSING_DOMAIN);
+    }
 }
 
 // Every flag name, in the order of the flags line. The flags word is signed
@@ -331,16 +281,6 @@ TEST(ReportFlags, AllNamesAndMasks) {
         EXPECT_EQ(r.status, m.status) << m.option;
         EXPECT_EQ(r.out + r.err, "") << m.option;
     }
-}
-
-// -d: the DLL HINTS block, unless -s shows the hints in the FUNCTION TABLE.
-// The hint line: "function ", the name padded to 25 columns, a blank.
-TEST_F(ReportRun, DllHintsOnlyWithoutTheSymbolTable) {
-    expect_report({"-d"}, used_dlls() + text(R"(
----------------------------DLL HINTS------------------------------------
-function util_sum                  (Hint: Located in DLL: oxxutil)
-)"));
-    expect_report({"-ds"}, used_dlls() + tables());
 }
 
 // An object with every list empty: after the header only the two table

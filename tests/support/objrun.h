@@ -59,6 +59,34 @@ class TestObject {
     objw::Layout layout_;
 };
 
+// A temporary installation with the sample's settings, file definitions and
+// data dictionary; objects are written where its definitions find them
+// (o names under $KTE/obj).
+class Installation {
+  public:
+    Installation() {
+        for (const char *sub : {"lib", "dd"})
+            std::filesystem::copy(SAMPLE_KTE "/" + std::string(sub), dir() + "/" + sub,
+                                  std::filesystem::copy_options::recursive);
+    }
+    const std::string &dir() const { return dir_.path(); }
+    std::string path(const std::string &name) const {
+        return objw::object_path(dir() + "/obj", name);
+    }
+    std::vector<std::string> env() const {
+        return {"KTE=" + dir(), "KTE_LOG", "T=tty1", "USER=tester"};
+    }
+    // Writes object `name` where the definitions find it; returns its bytes.
+    std::vector<uint8_t> add(const std::string &name, const objw::ObjSpec &desc) const {
+        std::vector<uint8_t> image = objw::build_object(desc, path(name));
+        write_file(path(name), std::string(image.begin(), image.end()));
+        return image;
+    }
+
+  private:
+    TempDir dir_;
+};
+
 // Where the sections and trailing blocks of `desc` lie (to aim patches).
 inline objw::Layout layout_of(const objw::ObjSpec &desc) {
     objw::Layout l;
