@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -40,7 +39,8 @@ class Dictionary : public ::testing::Test {
                        std::string(5000, 'x') +
                        "\n"
                        ":BAD\n"
-                       "D\n:NAME:yyQ\n:TYPE:?\n:DIGV:4");
+                       "D\n:NAME:yyQ\n:TYPE:?\n:DIGV:4\n"
+                       "D\n:NAME:yyT18\n:TYPE:18\nD\n:NAME:yyT19\n:TYPE:19\n");
         setenv("KTE", k.c_str(), 1);
         setenv("KTE_USER", "tester", 1);
         al_env_reset();
@@ -57,82 +57,64 @@ class Dictionary : public ::testing::Test {
     }
 };
 
-std::string full_name(const DomainRec *d) {
-    return dddomainname_from_domain(d, nullptr);
-}
-
-TEST_F(Dictionary, DomainsOfAPackageCostOneOpen) {
+// Domains by their full names (package and name): type code, length and
+// flag word, all domains of a package from one file (a missing file is
+// tried once), the built-in list of package "__", and a file of awkward
+// content: junk before the first record, CR LF line ends, a record without
+// a name, names too long or of another package, an over-long line, type
+// codes out of range.
+TEST_F(Dictionary, DomainsByName) {
     EXPECT_EQ(dddomain("xxcode"), nullptr); // not loaded yet
-    const DomainRec *code = search_domain("xxcode");
-    ASSERT_NE(code, nullptr);
-    EXPECT_EQ(full_name(code), "xxcode");
-    EXPECT_EQ(code->type, 6);
-    EXPECT_EQ(code->length, 10);
-    EXPECT_EQ(zelflag_of_domain(code), uint32_t(STRING));
-
-    const DomainRec *flag = search_domain("xxflag");
-    ASSERT_NE(flag, nullptr);
-    EXPECT_EQ(zelflag_of_domain(flag), uint32_t(ENUM));
-    EXPECT_EQ(flag->values, (std::vector<std::string>{"off", "on"}));
-    ASSERT_NE(search_domain("xxamount"), nullptr);
-    EXPECT_EQ(zelflag_of_domain(search_domain("xxamount")), uint32_t(DOUBLE));
-    ASSERT_NE(search_domain("xxname"), nullptr);
-    EXPECT_EQ(search_domain("xxnone"), nullptr);
-    EXPECT_EQ(dddomain("xxname"), search_domain("xxname"));
-    EXPECT_EQ(dd_file_opens(), 1);
-
-    const DomainList *list = read_domain_list("xx");
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->count, list->records.size());
-    for (size_t i = 1; i < list->records.size(); i++)
-        EXPECT_LT(strcmp(list->records[i - 1].name, list->records[i].name), 0);
-}
-
-TEST_F(Dictionary, MissingFileIsTriedOncePerRun) {
-    EXPECT_EQ(search_domain("qqone"), nullptr);
-    EXPECT_EQ(search_domain("qqtwo"), nullptr);
-    EXPECT_EQ(search_domain("qqone"), nullptr);
-    EXPECT_EQ(dd_file_opens(), 1);
-    EXPECT_EQ(search_domain("x"), nullptr);
-    EXPECT_EQ(search_domain("xx"), nullptr);
-    EXPECT_EQ(search_domain(""), nullptr);
+    const struct {
+        const char *name;
+        int type, length;
+        uint32_t flags;
+    } found[] = {
+        {"xxcode", 6, 10, STRING},   {"xxflag", 11, 1, ENUM},
+        {"xxamount", 4, 12, DOUBLE}, {"xxcount", 1, 11, LONG},
+        {"___dlock", 1, 11, LONG},   {"__rcd_toid", 6, 34, STRING},
+        {"__rcd_cmac", 3, 3, LONG},  {"yyalpha", 14, 7, STRING | TSS_STRING},
+        {"yyzeta", 12, 0, BITSET},   {"yyQ", 0, 4, 0},
+        {"yyT18", 18, 0, STRING},    {"yyT19", 0, 0, 0},
+    };
+    for (const auto &f : found) {
+        const DomainRec *d = search_domain(f.name);
+        ASSERT_NE(d, nullptr) << f.name;
+        EXPECT_EQ(dddomainname_from_domain(d, nullptr), std::string(f.name));
+        EXPECT_EQ(d->type * 100000 + d->length, f.type * 100000 + f.length) << f.name;
+        EXPECT_EQ(zelflag_of_domain(d), f.flags) << f.name;
+        EXPECT_EQ(dddomain(f.name), d);
+    }
+    EXPECT_EQ(search_domain("xxflag")->values, (std::vector<std::string>{"off", "on"}));
+    for (const char *none :
+         {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yy_name_far_too_long", "zzother"})
+        EXPECT_EQ(search_domain(none), nullptr) << none;
     EXPECT_EQ(read_domain_list("x"), nullptr);
-    EXPECT_EQ(dd_file_opens(), 1);
-}
+    EXPECT_EQ(dd_file_opens(), 5); // one for each package: xx, __, yy, qq and zz
 
-TEST_F(Dictionary, BuiltInListOfPackageUnderscore) {
-    const DomainList *list = read_domain_list("__");
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->count, 5);
-    const char *sorted[] = {"_compnr", "_dlock", "rcd_cmac", "rcd_prst", "rcd_toid"};
-    for (int i = 0; i < 5; i++)
-        EXPECT_STREQ(list->records[i].name, sorted[i]);
-    const DomainRec *dlock = search_domain("___dlock");
-    ASSERT_NE(dlock, nullptr);
-    EXPECT_EQ(full_name(dlock), "___dlock");
-    EXPECT_EQ(dlock->type, 1);
-    EXPECT_EQ(dlock->length, 11);
-    EXPECT_EQ(search_domain("__rcd_toid")->length, 34);
-    EXPECT_EQ(search_domain("__rcd_cmac")->length, 3);
-    EXPECT_EQ(dd_file_opens(), 1);
-}
-
-TEST_F(Dictionary, AwkwardFileContent) {
-    const DomainList *list = read_domain_list("yy");
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->count, 4);
-    const char *sorted[] = {"Long", "Q", "alpha", "zeta"};
-    for (int i = 0; i < 4; i++)
-        EXPECT_STREQ(list->records[i].name, sorted[i]);
-    const DomainRec *alpha = search_domain("yyalpha");
-    ASSERT_NE(alpha, nullptr);
-    EXPECT_EQ(alpha->type, 14);
-    EXPECT_EQ(alpha->length, 7);
-    EXPECT_EQ(zelflag_of_domain(alpha), uint32_t(STRING | TSS_STRING));
-    EXPECT_EQ(zelflag_of_domain(search_domain("yyzeta")), uint32_t(BITSET));
-    EXPECT_EQ(search_domain("yyQ")->type, 0);
-    EXPECT_EQ(zelflag_of_domain(search_domain("yyQ")), 0u);
-    EXPECT_EQ(search_domain("yy_name_far_too_long"), nullptr);
+    const struct {
+        const char *package;
+        std::vector<std::string> names;
+    } lists[] = {
+        {"__", {"_compnr", "_dlock", "rcd_cmac", "rcd_prst", "rcd_toid"}},
+        {"yy", {"Long", "Q", "T18", "T19", "alpha", "zeta"}},
+        {"xx", {"amount", "code", "count", "flag", "name"}},
+    };
+    for (const auto &l : lists) {
+        const DomainList *list = read_domain_list(l.package);
+        ASSERT_NE(list, nullptr);
+        std::vector<std::string> names;
+        for (const DomainRec &r : list->records)
+            names.push_back(r.name);
+        EXPECT_EQ(names, l.names);
+        EXPECT_EQ(list->count, names.size());
+    }
+    DomainRec beyond;
+    beyond.type = 19;
+    EXPECT_EQ(zelflag_of_domain(&beyond), 0u);
+    EXPECT_EQ(zelflag_of_domain(nullptr), 0u);
+    EXPECT_EQ(zelflag_of_column(6, 1), uint32_t(STRING | ARRAY));
+    EXPECT_EQ(zelflag_of_column(19, 0), 0u);
 }
 
 TEST_F(Dictionary, NoSharedMemoryWithOptionM) {

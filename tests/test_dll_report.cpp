@@ -1,14 +1,13 @@
-// DLL linkage. In-process: prototypes into symbols with their booleans, the
-// used-DLL list, and the DLL loading and linking that only library users
-// call. Through the built tool: the DLL blocks of the report (usage
-// description, prototypes with their descriptions, used DLLs and hints) for
-// DLL and program objects of both format releases, compared byte for byte.
+// DLL linkage. In-process: the used-DLL list, the DLL function order, and
+// the DLL loading and linking that only library users call. Through the
+// built tool: the DLL blocks of the report (usage description, prototypes
+// with their descriptions, used DLLs and hints) for DLL and program objects
+// of both format releases, compared byte for byte.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "al_strm.h"
 #include "capture.h"
 #include "objrun.h"
 #include "zel.h"
@@ -32,29 +31,6 @@ class DllTest : public ::testing::Test {
         zel.cur_file = zel.cur_origin = zel.objname.c_str();
         zel.funnr.assign(8, nullptr);
     }
-    // Reads the prototypes of `protos` as those of object "dllobj".
-    void load(std::vector<objw::Prototype> protos, int relno) {
-        objw::ObjSpec desc;
-        desc.kind = objw::Kind::Dll;
-        desc.prototypes = std::move(protos);
-        objw::Layout l;
-        const std::vector<uint8_t> image = objw::build_object(desc, "/x/dllobj", &l);
-        ObjHeader &h = zel.hdr;
-        h.objname = "dllobj";
-        h.relno = relno;
-        h.obj_revision = 0;
-        h.size[SEC_PROTOTYPES] = l.size[SEC_PROTOTYPES];
-        h.count[SEC_PROTOTYPES] = uint16_t(desc.prototypes.size());
-        h.start[SEC_PROTOTYPES] = 0;
-        STREAM *s = smemopen(image.data() + l.start[SEC_PROTOTYPES], l.size[SEC_PROTOTYPES], "r");
-        h.image = std::make_unique<ObjectImage>(s);
-        sclose(s);
-        Captured c = capture([&] {
-            read_prototypes(h, nullptr, create_function_symbol, create_function_arg, nullptr,
-                            nullptr);
-        });
-        EXPECT_FALSE(c.stopped) << c.err;
-    }
     Symbol *fn(const char *name) { return looktoken(nullptr, name, TOK_FUNCTION); }
     static Names args(const Symbol *f) {
         Names v;
@@ -62,40 +38,7 @@ class DllTest : public ::testing::Test {
             v.push_back(a->name);
         return v;
     }
-    // used, declared, optional, ref_to_dll as four bits.
-    static int booleans(const Symbol *s) {
-        return s->used << 3 | s->declared << 2 | s->optional << 1 | s->ref_to_dll;
-    }
 };
-
-// Release 72 keeps the flag word whole and sets the booleans itself;
-// release 61 takes them out of flag bits 16, 17, 24 and 25 (bit 17 is
-// EXT_SYM in release 72).
-TEST_F(DllTest, RecordsBecomeSymbolsWithTheirBooleans) {
-    load({{"fb", 5, STRING | OPTIONAL_ARG}, {"fa", 2, LONG, {{"a", LONG}, {"s", STRING}}}}, 72);
-    Symbol *f = fn("fa");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(zel.funnr[2], f);
-    EXPECT_EQ(booleans(f), 0b0101); // declared, ref_to_dll
-    EXPECT_STREQ(f->origin, "dllobj");
-    EXPECT_EQ(args(f), (Names{"a", "s"}));
-    const Symbol *s = f->next_arg->next_arg;
-    EXPECT_EQ(s->tok, TOK_VARIABLE);
-    EXPECT_EQ(s->scope, f);
-    EXPECT_EQ(booleans(s), 0);
-    EXPECT_EQ(booleans(fn("fb")), 0b0111);
-
-    load({{"f61", 0, LONG | 0x01010000, {{"x", LONG | 0x03030000}}}, {"next", 1, DOUBLE | EXT_SYM}},
-         61);
-    f = fn("f61");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->flags, uint32_t(LONG));
-    EXPECT_EQ(booleans(f), 0b1111);
-    ASSERT_NE(f->next_arg, nullptr);
-    EXPECT_EQ(f->next_arg->flags, uint32_t(LONG));
-    EXPECT_EQ(booleans(f->next_arg), 0b1111);
-    EXPECT_EQ(fn("next")->flags, uint32_t(DOUBLE));
-}
 
 // Empty names are errors; a name given again is the same DLL. DLL functions
 // sort by name as unsigned bytes, namesakes in the order they came.

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -678,25 +677,6 @@ TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
                          ": No such file or directory\n: Fatal Error: Can't open "
                          "output file '" +
                          zel.listing_name + "'.\n\n" + SUMMARY_ONE_ERROR);
-}
-
-// Damaged code either lists to its end or stops with a message; it never
-// makes the listing read outside the code (which the sanitized build
-// checks).
-TEST_F(ListingInProcess, RandomCodeNeverReadsPastTheBuffer) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 3000; ++round) {
-        std::vector<uint8_t> code(1 + rng() % 24);
-        for (uint8_t &b : code)
-            b = uint8_t(rng() % 3 ? rng() % 8 : rng() % OPCODE_COUNT);
-        code[0] = uint8_t(rng() % OPCODE_COUNT);
-        set_code(code);
-        STREAM *s = smemopen(nullptr, 0, "w");
-        Captured c = capture([&] { write_assembler(s); });
-        EXPECT_TRUE(c.stopped || smem_data(s).back() == '\n');
-        sclose(s);
-    }
-    write_assembler(nullptr); // no stream: nothing
 }
 
 // The bytes that the test assembler writes, pinned: the listing of its code

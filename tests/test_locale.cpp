@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "al_env.h"
+#include "al_log.h"
 #include "capture.h"
 #include "run.h"
 #include "tss.h"
@@ -16,10 +15,11 @@
 
 namespace {
 
-std::vector<std::pair<int, std::string>> reports;
+// What the callback was given: "kind:message" for each report.
+std::string reports;
 
 int record(int kind, const char *message) {
-    reports.emplace_back(kind, message);
+    reports += std::to_string(kind) + ":" + message;
     return 0;
 }
 
@@ -38,20 +38,21 @@ class Locale : public ::testing::Test {
                    "BADNLS      ISO-8859-1 no_such_locale.xyz ISO88591 1 1\n"
                    "UNI         UTF-8      C    UTF8 4 4 1\n"
                    "UNISMALL    UTF-8      C    UTF8 1 6\n"
+                   "UNISMALL2   UTF-8      C    UTF8 6 3\n"
                    "SHORT       UTF-8      C\n");
     }
     static void TearDownTestSuite() { home.reset(); }
 
     void SetUp() override {
+        setenv("KTE_USER", "tester", 1);
+        log_set_progname("test", LOG_STDERR);
         set_home(home->path());
-        TSSreset();
-        reports.clear();
         init_zel_struct();
         zel.no_shm = 1;
     }
     void TearDown() override {
-        unsetenv("KTE_UNICODE");
-        unsetenv("KTE");
+        for (const char *v : {"KTE_UNICODE", "KTE", "KTE_DEBUG", "LC_ALL"})
+            unsetenv(v);
         al_env_reset();
         TSSreset();
         setlocale(LC_ALL, "C");
@@ -59,89 +60,101 @@ class Locale : public ::testing::Test {
     static void set_home(const std::string &path) {
         setenv("KTE", path.c_str(), 1);
         al_env_reset();
+        TSSreset();
+        reports.clear();
     }
 };
 
-TEST_F(Locale, SelectsTheNamedLocale) {
-    EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0);
-    EXPECT_TRUE(TSSis_iso88591());
-    EXPECT_STREQ(TSScurrent_locale(), "ISO-8859-1");
-    EXPECT_STREQ(setlocale(LC_CTYPE, nullptr), "C");
-    EXPECT_STREQ(getenv("LANG"), "C");
-
-    EXPECT_EQ(TSSsetlocale("iso-8859-1", record), 0); // defined, but not the exact name
-    EXPECT_FALSE(TSSis_iso88591());
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Locale, UnknownOrNoNameGivesTheDefault) {
-    EXPECT_EQ(TSSsetlocale("KOI8-R", record), -1);
-    EXPECT_STREQ(TSScurrent_locale(), "DEFAULT");
-    EXPECT_EQ(TSSsetlocale("SHORT", record), -1); // a line with too few fields defines nothing
-    EXPECT_EQ(TSSsetlocale(nullptr, record), 0);
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Locale, MissingDefinitionsFileIsReported) {
-    TempDir empty;
-    set_home(empty.path());
-    EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), -1);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].first, 2);
-    EXPECT_EQ(reports[0].second, "(ISO-8859-1) *** Error in TSSinitialize:\nCan't open " +
-                                     empty.path() + "/lib/tss_locale\n");
-    EXPECT_STREQ(TSScurrent_locale(), "");
-}
-
-TEST_F(Locale, SystemLocaleThatCannotBeSetIsFatal) {
-    EXPECT_EQ(TSSsetlocale("BADNLS", record), -1);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].first, 1);
-    EXPECT_EQ(reports[0].second, "(BADNLS) *** Error in TSSsetlocale:\n"
-                                 "Can't set NLS locale 'no_such_locale.xyz'\n");
-
-    // Without a callback the report goes to standard error and ends the run.
-    TSSreset();
-    Captured c = capture([] { TSSsetlocale("BADNLS", nullptr); });
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "(BADNLS) *** Error in TSSsetlocale:\n"
-                     "Can't set NLS locale 'no_such_locale.xyz'\n");
-}
-
-TEST_F(Locale, NullTakesTheEnvironmentAndKeepsCNumbers) {
-    setenv("LC_ALL", "C.UTF-8", 1);
-    EXPECT_EQ(TSSsetlocale("FROMENV", record), 0);
-    EXPECT_TRUE(reports.empty());
-    EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+// The named locale, or the default when there is no name or no definition
+// (a line of fewer than six fields defines nothing). ISO-8859-1 (or
+// ISO88591) by its exact name, outside Unicode mode, is the ISO-8859-1 mode.
+// Unicode mode (KTE_UNICODE set and not 0) needs factors of 4 at least. A
+// system locale of NULL comes from the environment; numbers keep the C
+// conventions. A system locale that cannot be set is fatal.
+TEST_F(Locale, Selection) {
+    const struct {
+        const char *unicode, *lc_all, *name;
+        int rc;
+        const char *current;
+        bool iso;
+        std::string reported, err;
+    } cases[] = {
+        {nullptr, nullptr, "ISO-8859-1", 0, "ISO-8859-1", true, "", ""},
+        {nullptr, nullptr, "iso-8859-1", 0, "iso-8859-1", false, "", ""},
+        {nullptr, nullptr, "ISO88591", -1, "DEFAULT", true, "", ""},
+        {nullptr, nullptr, "KOI8-R", -1, "DEFAULT", false, "", ""},
+        {nullptr, nullptr, "SHORT", -1, "DEFAULT", false, "", ""},
+        {nullptr, nullptr, nullptr, 0, "DEFAULT", false, "", ""},
+        {"0", nullptr, "ISO-8859-1", 0, "ISO-8859-1", true, "", ""},
+        {"1", nullptr, "ISO-8859-1", -1, "ISO-8859-1", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 1, efactor = 1\n"},
+        {"1", nullptr, "UNI", 0, "UNI", false, "", ""},
+        {"1", nullptr, "UNISMALL", -1, "UNISMALL", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 1, efactor = 6\n"},
+        {"1", nullptr, "UNISMALL2", -1, "UNISMALL2", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 6, efactor = 3\n"},
+        {nullptr, "C.UTF-8", "FROMENV", 0, "FROMENV", false, "", ""},
+        {nullptr, "xx_NOWHERE.bad", "FROMENV", 0, "FROMENV", false,
+         "2:(FROMENV) *** Error in TSSsetlocale:\nCan't set NLS locale 'LC_ALL=xx_NOWHERE.bad, "
+         "LANG=C'\n",
+         ""},
+        {nullptr, nullptr, "BADNLS", -1, "BADNLS", false,
+         "1:(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale 'no_such_locale.xyz'\n", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name ? c.name : "(none)") + (c.unicode ? c.unicode : ""));
+        set_home(home->path());
+        c.lc_all ? setenv("LANG", "C", 1) : unsetenv("LANG");
+        c.unicode ? setenv("KTE_UNICODE", c.unicode, 1) : unsetenv("KTE_UNICODE");
+        c.lc_all ? setenv("LC_ALL", c.lc_all, 1) : unsetenv("LC_ALL");
+        Captured out = capture([&] { EXPECT_EQ(TSSsetlocale(c.name, record), c.rc); });
+        EXPECT_STREQ(TSScurrent_locale(), c.current);
+        EXPECT_EQ(TSSis_iso88591(), c.iso);
+        EXPECT_EQ(reports, c.reported);
+        EXPECT_EQ(out.err, c.err);
+        EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+        // A system locale that is set is also LANG.
+        const std::string cur = c.current;
+        EXPECT_EQ(getenv("LANG") != nullptr,
+                  c.lc_all || (cur != "DEFAULT" && cur != "FROMENV" && cur != "BADNLS"));
+    }
     char buf[32];
     snprintf(buf, sizeof buf, "%.2f", 1.5);
     EXPECT_STREQ(buf, "1.50");
-
-    setenv("LC_ALL", "xx_NOWHERE.bad", 1);
-    setenv("LANG", "C", 1);
-    EXPECT_EQ(TSSsetlocale("FROMENV", record), 0);
-    unsetenv("LC_ALL");
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].first, 2);
-    EXPECT_EQ(reports[0].second, "(FROMENV) *** Error in TSSsetlocale:\n"
-                                 "Can't set NLS locale 'LC_ALL=xx_NOWHERE.bad, LANG=C'\n");
 }
 
-TEST_F(Locale, UnicodeModeNeedsLargeFactors) {
-    setenv("KTE_UNICODE", "1", 1);
-    EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), -1); // factors 1 are too small
-    EXPECT_FALSE(TSSis_iso88591());
-    EXPECT_EQ(TSSsetlocale("UNI", record), 0);
-    EXPECT_EQ(TSSsetlocale("UNISMALL", record), -1);
-    EXPECT_TRUE(reports.empty());
+// Without a callback a report goes to standard error; a fatal one ends the
+// run. Without the definitions file the locale is unknown.
+TEST_F(Locale, ReportsWithoutCallbackAndWithoutDefinitions) {
+    Captured c = capture([] { TSSsetlocale("BADNLS", nullptr); });
+    EXPECT_TRUE(c.stopped && c.status == 1);
+    EXPECT_EQ(c.err, "(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale "
+                     "'no_such_locale.xyz'\n");
+
+    TempDir empty;
+    for (const char *name : {"ISO-8859-1", static_cast<const char *>(nullptr)}) {
+        set_home(empty.path());
+        EXPECT_EQ(TSSsetlocale(name, record), -1);
+        EXPECT_EQ(reports, "2:(" + std::string(name ? name : "Unknown locale") +
+                               ") *** Error in TSSinitialize:\nCan't open " + empty.path() +
+                               "/lib/tss_locale\n");
+        EXPECT_STREQ(TSScurrent_locale(), "");
+    }
 }
 
-TEST_F(Locale, SampleInstallationSelectsItsCharacterSetQuietly) {
+// Bit 64 of KTE_DEBUG traces the set-up on standard error. The sample
+// installation selects its character set quietly.
+TEST_F(Locale, TraceAndSampleInstallation) {
+    setenv("KTE_DEBUG", "0x40", 1);
+    Captured c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
+    EXPECT_EQ(c.err, "TSSinitialize: no shared memory available\n\tCharactersets and locales will "
+                     "be loaded in process memory\nCurrent locale = C\n");
+    setenv("KTE_DEBUG", "0x3F", 1);
     set_home(SOURCE_DIR "/sample/kte");
-    EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0);
+    c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
+    EXPECT_EQ(c.err, "");
     EXPECT_TRUE(TSSis_iso88591());
-    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(reports, "");
 }
 
 } // namespace

@@ -94,6 +94,8 @@ TEST_F(Streams, LineEnds) {
         while (sgets(buf, c.size, s))
             lines.push_back(buf);
         EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(sseek(s, 0, 0), 0); // back to the start of a file shorter than the buffer
+        EXPECT_EQ(sgets(buf, c.size, s), c.lines[0]);
         sclose(s);
     }
     STREAM *s = open("a\r\nb\rc\n\rx\n\nlonger line\nlast\r");
@@ -177,6 +179,7 @@ TEST(OtherStreams, MemoryPipesAndClosingTheNewest) {
     for (int i = 0; i < 5000; ++i)
         sputc(i & 0xFF, w);
     sputs("end", w);
+    EXPECT_TRUE(smem_data(nullptr).empty());
     const std::vector<uint8_t> &bytes = smem_data(w);
     ASSERT_EQ(bytes.size(), 5003u);
     EXPECT_EQ(bytes[4999], 4999 & 0xFF);
