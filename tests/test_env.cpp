@@ -39,11 +39,15 @@ class Env : public ::testing::Test {
         ASSERT_EQ(chdir(work.path().c_str()), 0);
         unset_installation_variables();
         home = work.path() + "/kte";
+        // What the lookups log goes to standard error and to work/log.test.
         setenv("KTE_USER", "tester", 1);
-        log_set_progname("test", LOG_STDERR); // what the lookups log, on standard error
+        setenv("KTE_LOG", work.path().c_str(), 1);
+        log_set_progname("test", LOG_STDERR | LOG_FILE);
+        unsetenv("KTE_LOG");
         unsetenv("KTE_USER");
         al_env_reset();
     }
+    std::string logged() const { return log_digest(work.path() + "/log.test"); }
     void TearDown() override {
         ASSERT_EQ(chdir(saved_cwd), 0);
         unset_installation_variables();
@@ -61,8 +65,8 @@ class Env : public ::testing::Test {
         ExplodeState st;
         char path[EXPLODE_PATH_MAX];
         std::vector<std::string> all;
-        while (_explode_fname("test", name.c_str(), path, sizeof path, st))
-            all.push_back(path);
+        for (errno = 0; _explode_fname("test", name.c_str(), path, sizeof path, st); errno = 0)
+            all.push_back(path); // as though none of them was there
         if (out) *out = st;
         return all;
     }
@@ -85,6 +89,8 @@ TEST_F(Env, VariablesFilesInOrderFirstDefinitionWins) {
     EXPECT_EQ(getvar("NOT_DEFINED_ANYWHERE"), nullptr);
     setenv("A", "env", 1);
     EXPECT_STREQ(getvar("A"), "env");
+    EXPECT_EQ(logged(),
+              "E al_1/al_gtenv get_var: no space to expand '" + std::string(1100, 'x') + "'\n");
 }
 
 TEST_F(Env, ExpandFname) {
@@ -116,6 +122,8 @@ TEST_F(Env, ExpandFname) {
     setenv("KTE_TMP", (work.path() + "/absent").c_str(), 1);
     EXPECT_EQ(expand_fname("${KTE_TMP}/f", out, sizeof out), 1);
     EXPECT_EQ(out, home + "/tmp/f");
+    EXPECT_EQ(logged(), "W al_1/al_fpath KTE_TMP: " + work.path() +
+                            "/absent: not accessible/writable; defaulting to $KTE/tmp\n");
 }
 
 TEST_F(Env, SampleInstallation) {
@@ -162,6 +170,8 @@ TEST_F(Env, DefinitionTableLookup) {
     c = capture([] { EXPECT_EQ(explode("{package=other}F_OBJ:oyy"), Paths{}); });
     EXPECT_EQ(c.err,
               "test: \nNo definition in definition file for test({package=other}F_OBJ:oyy, )\n");
+    EXPECT_EQ(logged(), "E al_1/al_fpath explode_fname: |No definition in definition file for "
+                        "test({package=other}F_OBJ:oyy, )\n");
 
     // An alternative that cannot be expanded is dropped; the next one counts.
     EXPECT_EQ(explode("{nolog}${NOPE}/x;F_OBJ:oxxmod0001;/plain"),
@@ -192,6 +202,15 @@ TEST_F(Env, ReleaseAndRemoteTables) {
     setenv("KTE", "farhost!/inst", 1);
     EXPECT_EQ(explode("F_OBJ:oxxmain"), Paths{"farhost!{package=pk}F_OBJ:oxxmain"});
     EXPECT_EQ(explode("F_BRDD:dxx.pd"), Paths{"farhost!{package=pk}F_BRDD:dxx.pd"});
+    const std::string release = "E al_1/al_fpath release: Configuration error: ";
+    EXPECT_EQ(logged(), release + "both tabledef6.1, and tabledef6.2 exist in this KTE (" + home +
+                            "), but only one is allowed.\nE al_1/al_shm unlink_shm: unlink_shm: "
+                            "Shared memory not attached\n" +
+                            release +
+                            "neither tabledef6.1, nor tabledef6.2 was existent in this KTE (" +
+                            home + ")\n" + release +
+                            "neither tabledef6.1, nor tabledef6.2 was existent in this KTE "
+                            "(farhost!/inst)\n");
 }
 
 TEST_F(Env, UserNameCharsetAndLegacyMode) {
@@ -218,6 +237,10 @@ TEST_F(Env, UserNameCharsetAndLegacyMode) {
     al_env_reset();
     write_file(home + "/lib/user.cfg", "charset.bob = ISO-8859-15\ncharset = UTF-8\n");
     EXPECT_STREQ(user_charset(), "ISO-8859-15");
+    EXPECT_EQ(logged(), "W al_1/al_env user: " + home +
+                            "/lib/user.cfg line 3: not 'name = value'\nW al_1/al_env user: unknown "
+                            "setting 'colour' in " +
+                            home + "/lib/user.cfg\n");
 
     EXPECT_FALSE(legacy_mode());
     setenv("KTE_LEGACY_MODE", "yes", 1);

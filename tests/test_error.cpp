@@ -1,8 +1,10 @@
 // Message functions, the summary and the stop path.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "al_env.h"
 #include "capture.h"
 #include "zel.h"
 #include "zel_error.h"
@@ -16,6 +18,10 @@ class Messages : public ::testing::Test {
         zel.no_shm = 1; // nothing to detach
         zel.cur_file = "/inst/obj/oxxmod/omod0001";
     }
+    void TearDown() override {
+        unsetenv("KTE_LEGACY_MODE");
+        al_env_reset();
+    }
 };
 
 void warn_ext(int cls, const char *clstext, const char *fmt, ...) {
@@ -25,20 +31,19 @@ void warn_ext(int cls, const char *clstext, const char *fmt, ...) {
     va_end(ap);
 }
 
-Captured capture_errors(int n) {
-    return capture([n] {
-        for (int i = 0; i < n; i++)
-            error("error number %d", i + 1);
-    });
-}
-
+// The file name without its directory, the line when there is one, the
+// class text, the message and its additions. Warnings of the classes in the
+// mask (bit n-1 for class n, classes 1 to 32) are counted, not shown; after
+// an error every warning is. In the legacy mode warnings carry their class.
 TEST_F(Messages, LineFormats) {
     Captured c = capture([] {
         error("Domain '%s' not found in data dictionary.", "xxnone");
         zel.mute_after_error = false;
-        zel.warn_mask = 1u << 18; // class 19
+        zel.warn_mask = 1u << 18 | 1u << 31; // classes 19 and 32
         warning(19, "hidden");
+        warning(32, "hidden too");
         warning(20, "unused %s", "x");
+        warning(33, "beyond the mask");
         warn_ext(3, "Note", "plain");
         zel.macro_name = "M";
         zel.context = "ctx";
@@ -48,74 +53,91 @@ TEST_F(Messages, LineFormats) {
         zel.cur_line = 42;
         error("with line");
         zel.cur_line = 0;
+        setenv("KTE_LEGACY_MODE", "1", 1);
+        al_env_reset();
+        warning(7, "legacy");
+        error("legacy error");
         zel.cur_file = nullptr;
+        zel.mute_after_error = true;
         error("no file");
+        warning(7, "muted");
     });
     EXPECT_EQ(c.err, "omod0001: Error: Domain 'xxnone' not found in data dictionary.\n"
                      "omod0001: Warning: unused x\n"
+                     "omod0001: Warning: beyond the mask\n"
                      "omod0001: Note: plain\n"
                      "omod0001: Error: in macro (While expanding macro 'M') (context: ctx)\n"
                      "omod0001(  42): Error: with line\n"
+                     "omod0001: Warning(7): legacy\n"
+                     "omod0001: Error: legacy error\n"
                      ": Error: no file\n");
-    EXPECT_EQ(zel.errors, 4);
-    EXPECT_EQ(zel.warnings, 2);
-    EXPECT_EQ(zel.suppressed, 1);
+    EXPECT_EQ(zel.errors, 5);
+    EXPECT_EQ(zel.warnings, 4);
+    EXPECT_EQ(zel.suppressed, 3);
     EXPECT_FALSE(c.stopped);
 }
 
-TEST_F(Messages, WarningsAfterAnErrorAreSuppressed) {
+// The summary of the counts, then the end of the run: status 1 after
+// errors, else 0. In the legacy mode the empty line stands always.
+TEST_F(Messages, SummaryAndStop) {
+    const struct {
+        int warnings, suppressed, errors;
+        bool too_many, legacy;
+        const char *summary;
+    } cases[] = {
+        {0, 0, 0, false, false, ""},
+        {0, 0, 0, false, true, "\n"},
+        {1, 1, 0, false, false, "\n  1 warning   reported.\n  1 warning   suppressed.\n"},
+        {2, 3, 1, false, false,
+         "\n  2 warnings  reported.\n  3 warnings  suppressed due to errors.\n"
+         "  1 ERROR     REPORTED.\n\n"},
+        {0, 0, 61, true, false,
+         "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n"},
+    };
+    for (const auto &c : cases) {
+        c.legacy ? setenv("KTE_LEGACY_MODE", "1", 1) : unsetenv("KTE_LEGACY_MODE");
+        al_env_reset();
+        zel.warnings = c.warnings;
+        zel.suppressed = c.suppressed;
+        zel.errors = c.errors;
+        zel.too_many = c.too_many;
+        Captured r = capture([] {
+            printf("report");
+            stop_compiler();
+        });
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.status, c.errors ? 1 : 0);
+        EXPECT_EQ(r.out, "report");
+        EXPECT_EQ(r.err, c.summary);
+    }
+}
+
+// Sixty errors go on, the sixty-first ends the run; a fatal error ends it at
+// once.
+TEST_F(Messages, ErrorLimitAndFatalError) {
     Captured c = capture([] {
-        warning(19, "before");
-        warning(2, "before too");
-        error("first");
-        warning(19, "after");
-        stop_compiler();
+        for (int i = 0; i < 60; i++)
+            error("error number %d", i + 1);
     });
+    EXPECT_FALSE(c.stopped);
+    c = capture([] { error("one more"); });
     EXPECT_TRUE(c.stopped);
     EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "omod0001: Warning: before\n"
-                     "omod0001: Warning: before too\n"
-                     "omod0001: Error: first\n"
-                     "\n"
-                     "  2 warnings  reported.\n"
-                     "  1 warning   suppressed due to errors.\n"
-                     "  1 ERROR     REPORTED.\n\n");
-}
+    EXPECT_EQ(c.err, "omod0001: Error: one more\n"
+                     "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n");
 
-TEST_F(Messages, SixtyErrorsGoOnTheSixtyFirstStops) {
-    Captured sixty = capture_errors(60);
-    EXPECT_FALSE(sixty.stopped);
-    EXPECT_EQ(zel.errors, 60);
-    Captured more = capture_errors(1);
-    EXPECT_TRUE(more.stopped);
-    EXPECT_EQ(more.status, 1);
-    EXPECT_TRUE(zel.too_many);
-    EXPECT_EQ(more.err, "omod0001: Error: error number 1\n"
-                        "-------- Too many errors, good bye.\n"
-                        "\n"
-                        " 61 ERRORS    REPORTED.\n\n");
-}
-
-TEST_F(Messages, FatalErrorEndsTheRunWithTheSummary) {
-    Captured c = capture([] { fatal_error("Can't open object '%s' for reading", "oxx"); });
+    init_zel_struct();
+    zel.no_shm = 1;
+    c = capture([] { fatal_error("Can't open object '%s' for reading", "oxx"); });
     EXPECT_TRUE(c.stopped);
     EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "omod0001: Fatal Error: Can't open object 'oxx' for reading\n"
-                     "\n"
-                     "  1 ERROR     REPORTED.\n\n");
+    EXPECT_EQ(c.err, ": Fatal Error: Can't open object 'oxx' for reading\n\n  1 ERROR     "
+                     "REPORTED.\n\n");
 }
 
-TEST_F(Messages, StopFlushesAndCarriesTheStatus) {
-    Captured c = capture([] {
-        printf("report");
-        stop(0);
-    });
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.status, 0);
-    EXPECT_EQ(c.out, "report");
-    EXPECT_EQ(c.err, "");
-}
-
+// No text of any length overruns a line: the text of an error is cut to 511
+// characters, that of a fatal error to 543, before the additions; a whole
+// message to 3071.
 TEST_F(Messages, LongTextsAreCut) {
     std::string huge(20000, 'x');
     zel.macro_name = huge.c_str();
@@ -127,18 +149,12 @@ TEST_F(Messages, LongTextsAreCut) {
         fatal_error("%s", huge.c_str());
     });
     EXPECT_TRUE(c.stopped);
-    size_t start = 0, lines = 0;
-    while (start < c.err.size()) {
-        size_t end = c.err.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        EXPECT_LT(end - start, 3200u);
-        start = end + 1;
-        lines++;
-    }
-    EXPECT_EQ(lines, 7u); // 3 messages, empty line, 2 count lines, empty line
-    // The text of an error is cut to 511 characters before the additions.
-    std::string head = "omod0001: Error: " + std::string(511, 'x') + " (While";
-    EXPECT_EQ(c.err.compare(0, head.size(), head), 0);
+    auto cut = [&](size_t text) {
+        return (std::string(text, 'x') + " (While expanding macro '" + huge).substr(0, 3071) + "\n";
+    };
+    EXPECT_TRUE(c.err == "omod0001: Error: " + cut(511) + "omod0001: Warning: " +
+                             std::string(3071, 'x') + "\nomod0001: Fatal Error: " + cut(543) +
+                             "\n  1 warning   reported.\n  2 ERRORS    REPORTED.\n\n");
 }
 
 } // namespace

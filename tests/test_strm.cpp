@@ -37,6 +37,9 @@ TEST_F(Streams, ReadsSeeksAndFlags) {
     const std::string data = pattern(12000);
     STREAM *s = open(data);
     ASSERT_NE(s, nullptr);
+    EXPECT_EQ(sgetc(s), (unsigned char)data[0]);
+    EXPECT_EQ(sseek(s, 0, 2), 12000); // the end of the file, not of the bytes buffered
+    EXPECT_EQ(sseek(s, 0, 0), 0);
     std::vector<char> buf(10000);
     ASSERT_EQ(sread_blok(buf.data(), buf.size(), s), 10000);
     EXPECT_EQ(std::string(buf.data(), buf.size()), data.substr(0, 10000));

@@ -179,6 +179,7 @@ TEST_F(Symtab, SearchOffAnswersLikeAWalk) {
     late->offset = 9999;
     EXPECT_EQ(search_off(9999, zel.sym.head), late);
     Symbol *mid = search(200, zel.sym.head);
+    EXPECT_EQ(search(201, mid), mid->next); // a walk from inside the list
     EXPECT_EQ(search_off(3, mid), walk_off(3, mid));
     EXPECT_EQ(search_off(1, nullptr), nullptr);
     zel.info = 0;

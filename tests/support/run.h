@@ -36,3 +36,8 @@ class TempDir {
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+
+// The blocks of a log file in short, one line each: the level letter, where
+// the message was logged from (without the line), its keyword and its text,
+// whose lines are joined by "|": "W al_1/al_fpath KTE_TMP: text".
+std::string log_digest(const std::string &path);
