@@ -90,12 +90,12 @@ TEST(Ldd, CleanChainOfBothReleases) {
 // a function without code); one taken from another DLL is a warning.
 TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
     objrun::Installation kte;
-    kte.add(
-        "oxxprog",
-        program(
-            {"oxxalpha", "oxxgone", "oxxbad", "oxxdmg", "oxxother"},
-            {{"fa", 1}, {"fx", 1}, {"fg", 2}, {"fb", 3}, {"fd", 4}, {"fmoved", 1}, {"fzero", 0}},
-            {"fnone"}));
+    objw::ObjSpec prog = program(
+        {"oxxalpha", "oxxgone", "oxxbad", "oxxdmg", "oxxother"},
+        {{"fa", 1}, {"fx", 1}, {"fg", 2}, {"fb", 3}, {"fd", 4}, {"fmoved", 1}, {"fzero", 0}},
+        {"fnone"});
+    prog.functions.emplace_back("finside", FUNCTION, 1); // inside main's code: no code of its own
+    kte.add("oxxprog", prog);
     kte.add("oxxalpha", dll({}, {"fa"}));
     objw::ObjSpec bad = dll({}, {"fb"});
     bad.header.magic = "[_zel_xxx_]";
@@ -129,7 +129,8 @@ TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
                    "DLL: oxxdmg)\n"
                    "oxxprog: Warning: Function 'fmoved' taken from DLL 'oxxother'. (Hint: "
                    "Located in DLL: oxxalpha)\n"
-                   "oxxprog: Error: Unresolved reference to function 'fnone'.\n");
+                   "oxxprog: Error: Unresolved reference to function 'fnone'.\n"
+                   "oxxprog: Error: Unresolved reference to function 'finside'.\n");
 }
 
 // A DLL reached again, also under its path, is shown once; a reference back
