@@ -62,39 +62,42 @@ Scanned scan(std::vector<std::string> args) {
     return {zel.info, zel.flagmask, zel.objname};
 }
 
-TEST(CommandLine, ClustersAndFlagMask) {
-    EXPECT_EQ(scan({"-m", "onosuch"}).info, 0x3FFu);
-    EXPECT_EQ(scan({"-ihs", "-m", "onosuch"}).info, 0x019u);
-    EXPECT_EQ(scan({"-mcd", "onosuch"}).info, 0x042u);
-    EXPECT_EQ(scan({"-ew", "-u", "-m", "onosuch"}).info, 0x224u);
-
-    Scanned s = scan({"-f3i", "-m", "onosuch"});
-    EXPECT_EQ(s.info, 0x101u);
-    EXPECT_EQ(s.mask, 3u);
-    s = scan({"-fi", "-m", "onosuch"});
-    EXPECT_EQ(s.info, 0x101u);
-    EXPECT_EQ(s.mask, 0u);
-    s = scan({"-f12", "-f", "-m", "onosuch"}); // a later -f without digits clears the mask
-    EXPECT_EQ(s.mask, 0u);
-}
-
-TEST(CommandLine, ObjectNames) {
-    EXPECT_EQ(scan({"-m", "ofirst", "osecond"}).objname, "osecond");
-    EXPECT_EQ(scan({"ofirst", "-m", "-"}).objname, "ofirst");
-    std::string longname(1500, 'o');
-    EXPECT_EQ(scan({"-m", longname}).objname, std::string(1023, 'o'));
-}
-
-TEST(CommandLine, SetPutsVariableBeforeStartUp) {
-    unsetenv("ZEL_TEST_SETTING");
-    scan({"-set", "ZEL_TEST_SETTING=42", "-m", "onosuch"});
-    ASSERT_NE(getenv("ZEL_TEST_SETTING"), nullptr);
+// Option clusters give info bits and the flag mask (a later -f without
+// digits clears it); the last object name counts, "-" is none, a name is
+// cut to 1023 bytes; -set puts a variable into the environment, and the
+// letters after "set" in its argument are scanned too.
+TEST(CommandLine, Scan) {
+    const std::string o1500(1500, 'o');
+    const struct {
+        std::vector<std::string> args;
+        uint32_t info, mask;
+        std::string objname = "onosuch";
+    } cases[] = {
+        {{"-m", "onosuch"}, 0x3FF, 0},
+        {{"-ihs", "-m", "onosuch"}, 0x019, 0},
+        {{"-mcd", "onosuch"}, 0x042, 0},
+        {{"-ew", "-u", "-m", "onosuch"}, 0x224, 0},
+        {{"-f3i", "-m", "onosuch"}, 0x101, 3},
+        {{"-fi", "-m", "onosuch"}, 0x101, 0},
+        {{"-f12", "-f", "-m", "onosuch"}, 0x100, 0},
+        {{"-m", "ofirst", "osecond"}, 0x3FF, 0, "osecond"},
+        {{"ofirst", "-m", "-"}, 0x3FF, 0, "ofirst"},
+        {{"-m", o1500}, 0x3FF, 0, o1500.substr(0, 1023)},
+        {{"-set", "ZEL_TEST_SETTING=42", "-seti", "ZEL_TEST_OTHER=1", "-m", "onosuch"}, 0x001, 0},
+    };
+    for (const auto &c : cases) {
+        Scanned s = scan(c.args);
+        EXPECT_EQ(s.info, c.info) << c.args[0];
+        EXPECT_EQ(s.mask, c.mask) << c.args[0];
+        EXPECT_EQ(s.objname, c.objname) << c.args[0];
+    }
     EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
-    // The letters after "set" in the same argument are scanned too.
-    EXPECT_EQ(scan({"-seti", "ZEL_TEST_SETTING=1", "-m", "onosuch"}).info, 0x001u);
+    EXPECT_STREQ(getenv("ZEL_TEST_OTHER"), "1");
+}
 
-    // -set KTE in a run from elsewhere without KTE in its environment: the
-    // variables, definitions and dictionary of that installation are used.
+// -set KTE in a run from elsewhere without KTE in its environment: the
+// variables, definitions and dictionary of that installation are used.
+TEST(CommandLine, SetInstallationHome) {
     TempDir elsewhere;
     RunResult set =
         run_zel_info({"-set", "KTE=" SAMPLE_KTE, "-m", "oxxmain"},
@@ -106,55 +109,65 @@ TEST(CommandLine, SetPutsVariableBeforeStartUp) {
     EXPECT_NE(set.out.find("\nPathname\t= " SAMPLE_KTE "/obj/oxxmai/omain\n"), std::string::npos);
 }
 
+// Illegal options and missing operands end the run with the usage text. A
+// file that a redirection cannot create ends it too (a name of 256 bytes
+// is too long for it); so does an object name that makes the stream name
+// reach 512 bytes. -qo as the last argument redirects nothing and ends the
+// scan.
 TEST(CommandLine, UsageAndIllegalOptions) {
-    RunResult r = run_zel_info({"-m"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, usage_text());
-    EXPECT_EQ(r.out, "");
-
-    r = run_zel_info({"-ix", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zel_info: illegal option x\n" + usage_text());
-
-    r = run_zel_info({"-q", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.err, "zel_info: illegal option -q\n" + usage_text());
-    r = run_zel_info({"-qz", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.err, "zel_info: illegal option -qz\n" + usage_text());
-    EXPECT_EQ(r.status, 1);
-
-    r = run_zel_info({"-set", "NOASSIGNMENT", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zel_info: -set expect 'envvar=value'\n" + usage_text());
-
+    const std::string usage = usage_text(), far = "/nonexistent/" + std::string(242, 'd');
+    const std::string o496(496, 'o'), o497(497, 'o');
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-m"}, usage},
+        {{"-m", "-qo"}, usage},
+        {{"-ix", "oxxmain"}, "zel_info: illegal option x\n" + usage},
+        {{"-q", "oxxmain"}, "zel_info: illegal option -q\n" + usage},
+        {{"-qz", "oxxmain"}, "zel_info: illegal option -qz\n" + usage},
+        {{"-set", "NOASSIGNMENT", "oxxmain"}, "zel_info: -set expect 'envvar=value'\n" + usage},
+        {{"oxxmain", "-set"}, "zel_info: -set expect 'envvar=value'\n" + usage},
+        {{"-qo", far, "oxxmain"}, "Cannot redirect output: " + far + " open failed errno 2\n"},
+        {{"-qe" + far + "x", "oxxmain"},
+         "Cannot redirect output: " + far + "x open failed errno 36\n"},
+        {{"-m", o496},
+         o496 + ": No such file or directory\n" +
+             objrun::fatal("Can't open object '" + o496 + "' for reading", o496)},
+        {{"-m", o497},
+         o497 + ": File name too long\n" +
+             objrun::fatal("Can't open object '" + o497 + "' for reading", o497)},
+    };
+    for (const auto &c : cases) {
+        RunResult r = run_zel_info(c.args, sample_env);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.out, "") << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
     // Without a 4GL user name (an empty one counts as none) the run ends at
     // log set-up.
-    r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
+    RunResult r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zel_info: Could not find Orvo user name; exiting.\n");
 }
 
+// Messages after a -qe go to the new standard error, in the same argument
+// form (-qefile) or with the name as the next argument.
 TEST(CommandLine, Redirections) {
     TempDir tmp;
-    RunResult r = run_zel_info({"-qo", "/nonexistent/dir/out", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot redirect output: /nonexistent/dir/out open failed errno 2\n");
-
-    // Messages after a -qe go to the new standard error, in the same argument
-    // form (-qefile) or with the name as the next argument.
     std::string err_file = tmp.path() + "/err";
-    r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
+    RunResult r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(err_file), "zel_info: illegal option y\n" + usage_text());
-
-    std::string out_file = tmp.path() + "/out";
-    r = run_zel_info({"-V", "-qo", out_file}, sample_env);
+    r = run_zel_info({"-V", "-qo", tmp.path() + "/out"}, sample_env);
     EXPECT_EQ(r.status, 0);
-
-    // -qo as the last argument redirects nothing and ends the scan.
-    r = run_zel_info({"-m", "-qo"}, sample_env);
-    EXPECT_EQ(r.err, usage_text());
+    r = run_zel_info({"-c", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.status, 0);
+    r = run_zel_info({"-s", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(read_file(tmp.path() + "/out").rfind("\n" + objrun::banner("SYMBOL TABLE"), 0), 0u);
 }
 
 // ORVO_DISPLAY_ALLOC_SYMBOLS=1 lists the allocator's symbol table (its end
