@@ -40,7 +40,7 @@ class Dictionary : public ::testing::Test {
                        "\n"
                        ":BAD\n"
                        "D\n:NAME:yyQ\n:TYPE:?\n:DIGV:4\n"
-                       "D\n:NAME:yyT18\n:TYPE:18\nD\n:NAME:yyT19\n:TYPE:19\n");
+                       "D\n:NAME:yyT18\n:TYPE:18\nD\n:NAME:yyT19\n:TYPE:19\nD\n:NAME:yyT19\n");
         setenv("KTE", k.c_str(), 1);
         setenv("KTE_USER", "tester", 1);
         al_env_reset();
@@ -97,7 +97,7 @@ TEST_F(Dictionary, DomainsByName) {
         std::vector<std::string> names;
     } lists[] = {
         {"__", {"_compnr", "_dlock", "rcd_cmac", "rcd_prst", "rcd_toid"}},
-        {"yy", {"Long", "Q", "T18", "T19", "alpha", "zeta"}},
+        {"yy", {"Long", "Q", "T18", "T19", "T19", "alpha", "zeta"}}, // a name given twice
         {"xx", {"amount", "code", "count", "flag", "name"}},
     };
     for (const auto &l : lists) {

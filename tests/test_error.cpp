@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 #include "al_env.h"
+#include "al_strm.h"
 #include "capture.h"
+#include "run.h"
 #include "zel.h"
 #include "zel_error.h"
 
@@ -75,6 +79,29 @@ TEST_F(Messages, LineFormats) {
     EXPECT_EQ(zel.warnings, 4);
     EXPECT_EQ(zel.suppressed, 3);
     EXPECT_FALSE(c.stopped);
+}
+
+// What standard output holds, also in a stream on descriptor 1, goes out
+// before a message: in one file the two keep their order.
+TEST_F(Messages, OutputGoesOutBeforeAMessage) {
+    TempDir dir;
+    fflush(stdout);
+    fflush(stderr);
+    int saved_out = dup(1), saved_err = dup(2);
+    int fd = open((dir.path() + "/both").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    close(fd);
+    STREAM *s = sdopen(1, "w");
+    printf("printed ");
+    sputs("streamed\n", s);
+    error("message");
+    sclose(s);
+    dup2(saved_out, 1);
+    dup2(saved_err, 2);
+    close(saved_out);
+    close(saved_err);
+    EXPECT_EQ(read_file(dir.path() + "/both"), "printed streamed\nomod0001: Error: message\n");
 }
 
 // The summary of the counts, then the end of the run: status 1 after

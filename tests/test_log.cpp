@@ -116,6 +116,7 @@ TEST_F(Log, DestinationsAndDisabling) {
         al_enable_log_mesg();
         log_mesg("f", 5, "k", 0, "still dropped");
         al_enable_log_mesg();
+        al_enable_log_mesg(); // once more than disabled: no effect
         log_mesg("f", 6, "k2", LOG_WARNING, "back");
     });
     EXPECT_EQ(c.out, "");

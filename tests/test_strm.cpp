@@ -89,6 +89,7 @@ TEST_F(Streams, LineEnds) {
          64,
          {"a", "b\rc", "\rx", "", "ab", "ab\rcd", "last\r"}},
         {"ab\r\nab\rcd\nabcdefg\nz", 4, {"ab", "ab\r", "cd", "abc", "def", "g", "z"}},
+        {std::string("a\0b\n\0x\nc", 8), 64, {"a", "", "c"}}, // a NUL byte is no end
     };
     for (const auto &c : cases) {
         STREAM *s = open(c.text);
@@ -138,16 +139,20 @@ TEST_F(Streams, WritesAreBufferedAndReadBack) {
 }
 
 TEST_F(Streams, OpenModesAndClosing) {
+    int saved = dup(0);
+    close(0); // the next descriptor is 0, as good as any
     STREAM *s = open("data", "rt");
     ASSERT_NE(s, nullptr);
+    EXPECT_EQ(sfileno(s), 0);
     for (const char *bad : {"", "q", "rw", "r+b", "wbt", "a++", "x"}) // x: the file exists
         EXPECT_EQ(sopen((dir.path() + "/f").c_str(), bad), nullptr) << bad;
     EXPECT_TRUE(sflags(s) & STRM_TEXT);
-    EXPECT_GE(sfileno(s), 0);
     EXPECT_EQ(sflush(s), -1); // not open for writing
     EXPECT_EQ(sclose(s), 0);
     EXPECT_EQ(sclose(s), -1);
     EXPECT_EQ(sclose(nullptr), -1);
+    dup2(saved, 0);
+    close(saved);
 
     s = sopen((dir.path() + "/f").c_str(), "w");
     sputs("new", s);
