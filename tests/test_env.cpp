@@ -119,6 +119,10 @@ TEST_F(Env, ExpandFname) {
     // KTE_TMP falls back to $KTE/tmp when it is not a writable directory.
     mkdir(home.c_str(), 0755);
     mkdir((home + "/tmp").c_str(), 0755);
+    setenv("KTE_TMP", work.path().c_str(), 1);
+    EXPECT_EQ(expand_fname("${KTE_TMP}/f", out, sizeof out), 1);
+    EXPECT_EQ(out, work.path() + "/f");
+    al_env_reset(); // KTE_TMP is resolved once
     setenv("KTE_TMP", (work.path() + "/absent").c_str(), 1);
     EXPECT_EQ(expand_fname("${KTE_TMP}/f", out, sizeof out), 1);
     EXPECT_EQ(out, home + "/tmp/f");

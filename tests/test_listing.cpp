@@ -641,6 +641,20 @@ TEST(InstructionLength, VariableInstructions) {
     EXPECT_EQ(sizeof_instruction(others + 3, 2), -1);
 }
 
+// Without info bits a frame at a position that no function has ends the
+// run, after what was listed before it.
+TEST_F(ListingInProcess, WithoutInfoBitsFramesNeedFunctions) {
+    zel.info = 0;
+    set_code(assemble("NOP\nSUB_TEXT 8 0\nRET"));
+    STREAM *s = smemopen(nullptr, 0, "w");
+    Captured c = capture([&] { write_assembler(s); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()),
+              text("    0\tNOP     \n\nfunction "));
+    EXPECT_EQ(c.err, ": Fatal Error: Function with offset '1' not found.\n" + SUMMARY_ONE_ERROR);
+    sclose(s);
+}
+
 // One instruction at a position, with its function line; a position
 // outside the code ends the run.
 TEST_F(ListingInProcess, OneInstruction) {
