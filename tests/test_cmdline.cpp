@@ -146,10 +146,8 @@ TEST(CommandLine, UsageAndIllegalOptions) {
     }
     // Without a 4GL user name (an empty one counts as none) the run ends at
     // log set-up.
-    RunResult r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zel_info: Could not find Orvo user name; exiting.\n");
+    EXPECT_RUN(run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"}), 1, "",
+               "zel_info: Could not find Orvo user name; exiting.\n");
 }
 
 // Messages after a -qe go to the new standard error, in the same argument
@@ -209,19 +207,15 @@ TEST(CommandLine, VersionBanner) {
         "\nMachine-id  : " ZEL_PROCESSOR "\nOS-release  : " ZEL_SYSTEM "\nCFLAGS      : " ZEL_CFLAGS
         "\nLOADFLAGS   : " ZEL_LDFLAGS "\nBuild-type  : " ZEL_BUILD_TYPE "\n" +
         dashes + "zel_info: object information tool of the 4GL runtime\n";
-    RunResult r = run_zel_info({"-V", "onotloaded"}, sample_env);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, banner);
+    EXPECT_RUN(run_zel_info({"-V", "onotloaded"}, sample_env), 0, "", banner);
 
     std::vector<std::string> env = sample_env;
     env.push_back("CONFIGSPEC=PRINT");
-    r = run_zel_info({"-m", "-v"}, env);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, banner + dashes +
-                         "\nConfig spec: \ncompiler     " ZEL_CXX_COMPILER
-                         "\nbuild-type   " ZEL_BUILD_TYPE "\nversion      " ZEL_VERSION "\n" +
-                         dashes);
+    EXPECT_RUN(run_zel_info({"-m", "-v"}, env), 0, "",
+               banner + dashes +
+                   "\nConfig spec: \ncompiler     " ZEL_CXX_COMPILER
+                   "\nbuild-type   " ZEL_BUILD_TYPE "\nversion      " ZEL_VERSION "\n" +
+                   dashes);
 }
 
 } // namespace

@@ -136,10 +136,8 @@ TEST(Damaged, SymbolListHolds32768Symbols) {
     EXPECT_NE(r.out.find("\n32767 long <32767>\n\n"), std::string::npos);
 
     desc.symbols.emplace_back("v", LONG);
-    r = TestObject(desc).run({"-s"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, fatal("<32768>: Too many symbols (maximum = 32767)"));
+    EXPECT_RUN(TestObject(desc).run({"-s"}), 1, "",
+               fatal("<32768>: Too many symbols (maximum = 32767)"));
 }
 
 // A changed byte ("counter" becomes "dounter": the entry still decodes), or
@@ -259,29 +257,22 @@ TEST(Checksum, CoversNeitherTivNorDescriptionsNorTheWayToTheFile) {
     // The low byte of the TIV value, and the first letter of the description.
     desc.patches = {{HEADER_SIZE + 11, {0xFF}}, {description, {'f'}}};
     TestObject obj(desc, "elsewhere/oxxtes/otest");
-    RunResult r = obj.run({"-c"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_RUN(obj.run({"-c"}), 0, "", "");
     EXPECT_NE(obj.run({"-h"}).out.find("\nTIV\t\t= 1023\n"), std::string::npos);
     EXPECT_NE(obj.run({"-eu"}).out.find("\nformats.\n"), std::string::npos);
 
     // A relative path names the same file.
     std::string root =
         obj.path().substr(0, obj.path().size() - std::string("/oxxtes/otest").size());
-    r = run_zel_info({"-c", "-m", "oxxtes/otest"}, sample_env(), root);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_RUN(run_zel_info({"-c", "-m", "oxxtes/otest"}, sample_env(), root), 0, "", "");
 }
 
 TEST(Damaged, MissingObject) {
     TempDir dir;
     const std::string path = dir.path() + "/oxxtes/otest";
-    RunResult r = run_zel_info({"-m", path}, sample_env());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, path + ": No such file or directory\n" +
-                         fatal("Can't open object '" + path + "' for reading"));
+    EXPECT_RUN(run_zel_info({"-m", path}, sample_env()), 1, "",
+               path + ": No such file or directory\n" +
+                   fatal("Can't open object '" + path + "' for reading"));
 }
 
 } // namespace

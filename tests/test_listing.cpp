@@ -32,10 +32,7 @@ const std::string LISTING_HEAD = "\n" + objrun::banner("ASSEMBLER CODE") + "\n";
 void expect_listing(objw::ObjSpec desc, std::string_view raw) {
     SideBySide code = side_by_side(raw);
     desc.code = assemble(code.source);
-    RunResult r = TestObject(desc).run({"-i"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, LISTING_HEAD + code.listing);
+    EXPECT_RUN(TestObject(desc).run({"-i"}), 0, LISTING_HEAD + code.listing, "");
 }
 
 // ---------------------------------------------------------------------------
@@ -476,11 +473,9 @@ TEST(Listing, CodePastTheEndOfTheFile) {
     EXPECT_EQ(r.out, LISTING_HEAD + text("    0\tRET     \n    1\tNOP     \n    2\tNOP     \n"));
 
     s.sections[SEC_CODE].size = (16 << 20) + 2;
-    r = TestObject(s).run({"-i"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, LISTING_HEAD + text("    0\tRET     \n"));
-    EXPECT_EQ(r.err, fatal("Object is corrupt: the code at 1 runs more than 16 MiB past "
-                           "the end of the file"));
+    EXPECT_RUN(TestObject(s).run({"-i"}), 1, LISTING_HEAD + text("    0\tRET     \n"),
+               fatal("Object is corrupt: the code at 1 runs more than 16 MiB past "
+                     "the end of the file"));
 }
 
 // ---------------------------------------------------------------------------

@@ -127,11 +127,8 @@ TEST(Load, BothReleasesLoadEverySection) {
         SCOPED_TRACE("relno " + std::to_string(v.relno) + " flags " + std::to_string(v.flags));
         const objw::ObjSpec desc = program(v.relno, v.flags);
         TestObject obj(desc);
-        RunResult r = obj.run({"-s"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, tables_report(v.relno, v.flags));
-        EXPECT_EQ(r.err, MISSING_DOMAIN);
-        r = obj.run();
+        EXPECT_RUN(obj.run({"-s"}), 0, tables_report(v.relno, v.flags), MISSING_DOMAIN);
+        RunResult r = obj.run();
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, MISSING_DOMAIN);
         EXPECT_EQ(blocks(r.out, "USED DLL'S", "ASSEMBLER CODE"),
@@ -183,11 +180,10 @@ TEST(Load, RawPrototypeRecord) {
                                          0, 0, 0,   0, 4, 1, 1, 0, 2,   'a', 0,   0,   0,   4,
                                          0, 0, 1,   0, 0, 0, 9, 1, 0,   0,   0,   7};
     desc.sections[SEC_PROTOTYPES].count = 1;
-    RunResult r = TestObject(desc).run({"-e"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "\n" + banner("DLL PROTOTYPES") +
-                         text("\nfunction domain xxcode f(\n\\t long a(7) whereused 9 )\n\n"));
+    EXPECT_RUN(TestObject(desc).run({"-e"}), 0,
+               "\n" + banner("DLL PROTOTYPES") +
+                   text("\nfunction domain xxcode f(\n\\t long a(7) whereused 9 )\n\n"),
+               "");
 }
 
 objw::ObjSpec dll_object() {
@@ -272,10 +268,8 @@ TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
         << r.out;
     EXPECT_EQ(r.err, "oxxtest: Error: Domain 'xxnosuch' not found in data dictionary.\n");
 
-    r = run_zel_info({"-h", "-m", "oxxtest2"}, kte.env());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));
+    EXPECT_RUN(run_zel_info({"-h", "-m", "oxxtest2"}, kte.env()), 1, "",
+               fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));
 }
 
 } // namespace

@@ -50,10 +50,7 @@ TEST(Report, TypeWordsDimensionsAndOptions) {
         want += (std::to_string(desc.symbols.size()) + "  ").substr(0, 3) + c.shown + "\n";
         desc.symbols.push_back(c.entry);
     }
-    RunResult r = TestObject(desc).run({"-s"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, want + "\n" + banner("FUNCTION TABLE") + "\n");
+    EXPECT_RUN(TestObject(desc).run({"-s"}), 0, want + "\n" + banner("FUNCTION TABLE") + "\n", "");
 }
 
 TEST(DateToStr, MatchesTheCivilCalendar) {
