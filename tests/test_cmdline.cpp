@@ -139,10 +139,8 @@ TEST(CommandLine, UsageAndIllegalOptions) {
              objrun::fatal("Can't open object '" + o497 + "' for reading", o497)},
     };
     for (const auto &c : cases) {
-        RunResult r = run_zel_info(c.args, sample_env);
-        EXPECT_EQ(r.status, 1) << c.args[0];
-        EXPECT_EQ(r.out, "") << c.args[0];
-        EXPECT_EQ(r.err, c.err) << c.args[0];
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_RUN(run_zel_info(c.args, sample_env), 1, "", c.err);
     }
     // Without a 4GL user name (an empty one counts as none) the run ends at
     // log set-up.

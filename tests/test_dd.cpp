@@ -117,29 +117,6 @@ TEST_F(Dictionary, DomainsByName) {
     EXPECT_EQ(zelflag_of_column(19, 0), 0u);
 }
 
-TEST_F(Dictionary, NoSharedMemoryWithOptionM) {
-    Captured c = capture([] { init_shm_dd(); });
-    EXPECT_FALSE(c.stopped);
-    EXPECT_EQ(c.err, "");
-    EXPECT_FALSE(shm_attached());
-}
-
-TEST_F(Dictionary, MissingSharedMemoryIsFatal) {
-    zel.no_shm = 0;
-    log_set_progname("zel_info", LOG_STDERR);
-    Captured c = capture([] { init_shm_dd(); });
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err.rfind("zel_info: Cannot link to shared memory (errno ", 0), 0u) << c.err;
-    EXPECT_NE(c.err.find(". Check whether shared memory is loaded and accessible. Note that "
-                         "mixing 32-bit and 64-bit binaries is not possible.\n"
-                         ": Fatal Error: Shared Memory not available.\n\n"
-                         "  1 ERROR     REPORTED.\n\n"
-                         "zel_info: unlink_shm: Shared memory not attached\n"),
-              std::string::npos)
-        << c.err;
-}
-
 TEST_F(Dictionary, LoadedSharedMemoryIsAttachedAndDetached) {
     std::vector<std::string> env{"KTE=" + home->path()};
     RunResult load = run_program(ZEL_SHMLOAD_BIN, {}, env);

@@ -51,12 +51,6 @@ objw::ObjSpec program(std::vector<std::string> uses, const Imports &imports,
     return s;
 }
 
-void expect_run(const RunResult &r, int status, const std::string &out, const std::string &err) {
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-    EXPECT_EQ(r.status, status);
-}
-
 // The stored and the computed checksum of a damaged image, as the message
 // names them.
 std::string checksums(const std::vector<uint8_t> &image) {
@@ -74,7 +68,7 @@ TEST(Ldd, CleanChainOfBothReleases) {
     kte.add("oxxalpha", dll({"oxxbeta"}, {"a0", "a1", "a2", "a3", "fb", "fa"}));
     kte.add("oxxbeta", dll({}, {"fb"}));
     kte.add("oxxgam61", dll({"oxxbeta"}, {"g0", "fg"}, 61));
-    expect_run(ldd(kte, {"oxxprog"}), 0,
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 0,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
         oxxbeta => $DIR/obj/oxxbet/obeta
@@ -105,7 +99,7 @@ TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
     const std::vector<uint8_t> image = kte.add("oxxdmg", damaged);
     kte.add("oxxother", dll({}, {"fmoved", "fzero"}));
 
-    expect_run(ldd(kte, {"oxxprog"}), 1,
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 1,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
     oxxgone => not found
@@ -145,7 +139,7 @@ TEST(Ldd, SharedDllsCyclesAndDuplicateExports) {
     kte.add("oxxalpha", dll({"oxxcommon", "oxxbeta"}, {"f1"}));
     kte.add("oxxbeta", dll({"oxxcommon", "oxxalpha"}, {"f2", "f1"}));
     kte.add("oxxcommon", dll({"oxxprog"}));
-    expect_run(ldd(kte, {"oxxprog"}), 0,
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 0,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxalpha => $DIR/obj/oxxalp/oalpha
         oxxcommon => $DIR/obj/oxxcom/ocommon
@@ -180,7 +174,7 @@ TEST(Ldd, SeveralObjectsInOneRun) {
     kte.add("oxxalone", program({}, {}));
 
     RunResult r = ldd(kte, {"oxxprog", "oxxnosuch", "oxxdamaged", "oxxalone"});
-    expect_run(r, 1,
+    EXPECT_RUN(r, 1,
                text(R"(oxxprog => $DIR/obj/oxxpro/oprog
 oxxdamaged => $DIR/obj/oxxdam/odamaged (damaged)
     oxxcorrupt => $DIR/obj/oxxcor/ocorrupt (damaged)
@@ -205,9 +199,9 @@ TEST(Ldd, Usage) {
                               "            set environment variable\n"
                               "   -m       : run without shared memory\n";
     objrun::Installation kte;
-    expect_run(ldd(kte, {}), 1, "", usage);
-    expect_run(ldd(kte, {"-s", "oxxprog"}), 1, "", "zel_ldd: illegal option s\n" + usage);
-    expect_run(ldd(kte, {"oxxprog", ""}), 1, "", usage);
+    EXPECT_RUN(ldd(kte, {}), 1, "", usage);
+    EXPECT_RUN(ldd(kte, {"-s", "oxxprog"}), 1, "", "zel_ldd: illegal option s\n" + usage);
+    EXPECT_RUN(ldd(kte, {"oxxprog", ""}), 1, "", usage);
 }
 
 } // namespace

@@ -555,10 +555,9 @@ TEST(Listing, InvalidCodeEndsTheRunAfterTheLinesBeforeIt) {
         {".byte 120 1 7 2 7", "", truncated},
     };
     for (const auto &c : cases) {
-        RunResult r = TestObject(faulty_object(c.tail)).run({"-i"});
-        EXPECT_EQ(r.status, 1) << c.tail;
-        EXPECT_EQ(r.out, FAULTY_START + c.printed) << c.tail;
-        EXPECT_EQ(r.err, fatal(c.message)) << c.tail;
+        SCOPED_TRACE(c.tail);
+        EXPECT_RUN(TestObject(faulty_object(c.tail)).run({"-i"}), 1, FAULTY_START + c.printed,
+                   fatal(c.message));
     }
 }
 
@@ -686,46 +685,6 @@ TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
                          ": No such file or directory\n: Fatal Error: Can't open "
                          "output file '" +
                          zel.listing_name + "'.\n\n" + SUMMARY_ONE_ERROR);
-}
-
-// The bytes that the test assembler writes, pinned: the listing of its code
-// above would not notice an encoding on which both agreed wrongly.
-TEST(Assembler, OperandsInByteOrderAndWidth) {
-    EXPECT_EQ(assemble("push 0x1234 ; comment\n"
-                       "PUSHLONG 4294967295 # another\n"
-                       "JSR 300, 2\n"
-                       "I_JSR 2 5\n"
-                       "XY_MOV_B 7 8\n"
-                       "LINE 65535 0x10203\n"
-                       "SUB_TEXT 40 3\n"
-                       "CAT_N\n"
-                       "LAST\n"),
-              (std::vector<uint8_t>{1,   0x12, 0x34, 6, 0xFF, 0xFF, 0xFF, 0xFF, 109,  1,    44, 2,
-                                    101, 2,    0,    5, 17,   7,    8,    91,   0xFF, 0xFF, 1,  2,
-                                    3,   121,  0,    0, 0,    40,   0,    3,    119,  122}));
-    EXPECT_EQ(assemble(".byte 1 -1 0xFF\n.short -2 0x1234\n.long 0x01020304"),
-              (std::vector<uint8_t>{1, 0xFF, 0xFF, 0xFF, 0xFE, 0x12, 0x34, 1, 2, 3, 4}));
-}
-
-TEST(Assembler, SwitchTables) {
-    // Direct table with a default, entries without label.
-    EXPECT_EQ(assemble("a: NOP\nb: NOP\n.switch default b subtract 10 divide 10\njump a - b\n"
-                       ".endswitch"),
-              (std::vector<uint8_t>{0, 0, 120, 1, 7, 3, 7, 2, 7, 10, 7, 10, 0, 7, 3, 0, 2}));
-    // Numeric search table on a variable: 2-byte keys, negative subtract.
-    EXPECT_EQ(assemble("a: NOP\n.switch var 300 subtract -5\ncase 0 a\ncase 999 -\n.endswitch"),
-              (std::vector<uint8_t>{0,    120,  3, 1, 44, 7, 2, 7, 0, 10, 0xFF, 0xFF,
-                                    0xFF, 0xFB, 7, 0, 8,  7, 0, 0, 2, 3,  0xE7, 0}));
-    // String keys; a far label needs 2-byte distances.
-    std::string far = "a: NOP\n";
-    for (int i = 0; i < 300; ++i)
-        far += "NOP\n";
-    std::vector<uint8_t> code = assemble(far + ".switch var 5\nstring 6 a\n.endswitch");
-    EXPECT_EQ(std::vector<uint8_t>(code.begin() + 301, code.end()),
-              (std::vector<uint8_t>{120, 2, 5, 7, 1, 7, 0, 7, 0, 7, 0, 4, 8, 6, 1, 46}));
-    // Kinds named explicitly.
-    EXPECT_EQ(assemble("a: NOP\n.switch keys 10 addr 8\ncase 1 a\n.endswitch"),
-              (std::vector<uint8_t>{0, 120, 1, 7, 1, 7, 0, 7, 0, 7, 0, 10, 8, 0, 0, 0, 1, 0, 2}));
 }
 
 } // namespace

@@ -24,10 +24,6 @@ StreamPtr reader(const std::vector<uint8_t> &bytes) {
     return StreamPtr(smemopen(bytes.data(), bytes.size(), "r"), &sclose);
 }
 
-StreamPtr writer() {
-    return StreamPtr(smemopen(nullptr, 0, "w"), &sclose);
-}
-
 // Big-endian fields; every byte taken counts in the running sum, which
 // wraps at 2^32; a missing byte reads as 0xFF and counts. A text ends at its
 // NUL, a full buffer (which still ends with a NUL) or the end of the data
@@ -70,45 +66,6 @@ TEST(Primitives, ReadsAndSums) {
     std::vector<uint8_t> copy(high.size() + 5);
     EXPECT_EQ(read_obj_block(copy.data(), copy.size(), s.get()), long(high.size()));
     EXPECT_EQ(Rtot_bytes, want);
-}
-
-// The writers return the byte sums of what they wrote.
-TEST(Primitives, Writes) {
-    auto s = writer();
-    EXPECT_EQ(write_obj_long(s.get(), 0x01020304), 10);
-    EXPECT_EQ(write_obj_short(s.get(), 0xFFFE), 0xFF + 0xFE);
-    EXPECT_EQ(write_obj_char(s.get(), 0x99), 0x99);
-    EXPECT_EQ(write_obj_string(s.get(), "AB"), 'A' + 'B');
-    EXPECT_EQ(write_obj_string(s.get(), ""), 0);
-    const uint8_t blk[] = {7, 8};
-    EXPECT_EQ(write_obj_block(blk, 2, s.get()), 15);
-    EXPECT_EQ(write_obj_block(blk, 0, s.get()), 0);
-    std::vector<uint8_t> want = {1, 2, 3, 4, 0xFF, 0xFE, 0x99, 'A', 'B', 0, 0, 7, 8};
-    EXPECT_EQ(smem_data(s.get()), want);
-}
-
-TEST(FlagWriting, WordInRelease72CodeInRelease61NothingOtherwise) {
-    const struct {
-        int relno;
-        uint32_t flags;
-        int result;
-        std::vector<uint8_t> bytes;
-        std::string err = "";
-    } cases[] = {
-        {72, 0x10814, 1 + 8 + 0x14, {0, 1, 8, 0x14}},
-        {61, 0x34, 71, {71}},
-        {61, 0x40009, 237, {237}},
-        {61, 0x10000003, -1, {}, "flag 02000000003\n"},
-        {70, 0x1, -1, {}},
-    };
-    for (const auto &c : cases) {
-        zel.hdr.relno = c.relno;
-        auto s = writer();
-        Captured cap = capture([&] { EXPECT_EQ(write_obj_flag(s.get(), c.flags), c.result); });
-        EXPECT_EQ(cap.err, c.err);
-        EXPECT_EQ(smem_data(s.get()), c.bytes) << c.relno << " " << c.flags;
-    }
-    zel.hdr.relno = 0;
 }
 
 // The sum of "oxxmod/omodtest" when the file lies in the directory that its
