@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "objdesc.h"
 #include "objrun.h"
 #include "zel.h"
 #include "zel_dll.h"
@@ -172,58 +173,45 @@ TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
 // ---------------------------------------------------------------------------
 // The DLL blocks as the built tool prints them.
 
-objw::ProtoArg arg(std::string name, uint32_t flags, std::string domain = {},
-                   std::vector<uint32_t> dims = {}, uint16_t whereused = 0) {
-    objw::ProtoArg a(std::move(name), flags, std::move(domain), std::move(dims));
-    a.whereused = whereused;
-    return a;
-}
-
-objw::Prototype proto(std::string name, uint16_t funnr, uint32_t flags,
-                      std::vector<objw::ProtoArg> args, int required = -1, int argcount = -1) {
-    objw::Prototype p(std::move(name), funnr, flags, std::move(args));
-    p.required = required;
-    p.argcount = argcount;
-    return p;
-}
-
 // A DLL object that exports seven functions, not in name order: optional and
 // variable argument lists with and without argument records, reference
 // arguments with dimensions, where-used numbers, arguments and results
 // typed by domains (one of them unknown to the dictionary), booleans, a
 // function without result type. It calls one function of another DLL. One
 // description names a function number outside the table: it is skipped.
-objw::ObjSpec library(int relno, int32_t revision) {
-    objw::ObjSpec s;
-    s.kind = objw::Kind::Dll;
-    s.relno = relno;
-    s.obj_revision = revision;
-    s.used_dlls = {"oxxbase"};
-    objw::Prototype fmt = proto(
-        "fmt", 0, STRING, {arg("code", STRING, "xxcode"), arg("width", LONG | OPTIONAL_ARG)}, 1, 2);
-    fmt.domain = "xxname";
-    s.prototypes = {
-        proto("sum", 1, DOUBLE,
-              {arg("values", DOUBLE | ARRAY, {}, {10}),
-               arg("count", LONG | REF_ARG | WHERE_USED, {}, {}, 2),
-               arg("grid", LONG | REF_ARG | ARRAY, {}, {3, 4})}),
-        fmt,
-        proto("logv", 2, LONG, {arg("fmt", STRING | CONST_ARG | WHERE_USED, {}, {}, 3)}, 1, 255),
-        proto("anyv", 3, LONG, {}, 0, 255),
-        proto("opt2", 4, LONG, {arg("a", LONG, "xxcount"), arg("b", DOUBLE, "xxnope")}, 0, 2),
-        proto("none", 5, 0, {}),
-        proto("Zed", 6, LONG | BOOLEAN, {arg("on", LONG | BOOLEAN)}),
-    };
-    s.functions = {{"fmt"},  {"sum"},    {"logv"},
-                   {"anyv"}, {"opt2"},   {"none"},
-                   {"Zed"},  {"helper"}, {"basefn", FUNCTION | EXTERN, 1}};
-    s.usage = "Library of test functions.\nSecond line.";
-    s.function_descriptions = {{0, "Formats a code."},
-                               {99, "Outside the table."},
-                               {2, "Logs a line."},
-                               {1, "Sums values."}};
-    return s;
-}
+const char LIBRARY[] = R"(kind dll
+uses oxxbase
+proto sum fun=sum flags=DOUBLE
+arg values flags=DOUBLE|ARRAY dims=10
+arg count flags=LONG|REF_ARG|WHERE_USED where=2
+arg grid flags=LONG|REF_ARG|ARRAY dims=3,4
+proto fmt fun=fmt ret=xxname flags=STRING required=1 args=2
+arg code flags=STRING domain=xxcode
+arg width flags=LONG|OPTIONAL_ARG
+proto logv fun=logv flags=LONG required=1 args=var
+arg fmt flags=STRING|CONST_ARG|WHERE_USED where=3
+proto anyv fun=anyv flags=LONG required=0 args=var
+proto opt2 fun=opt2 flags=LONG required=0 args=2
+arg a flags=LONG domain=xxcount
+arg b flags=DOUBLE domain=xxnope
+proto none fun=none flags=0
+proto Zed fun=Zed flags=LONG|BOOLEAN
+arg on flags=LONG|BOOLEAN
+function fmt
+function sum
+function logv
+function anyv
+function opt2
+function none
+function Zed
+function helper
+function basefn dll=oxxbase
+usage Library of test functions.\nSecond line.
+describe fmt Formats a code.
+describe 99 Outside the table.
+describe logv Logs a line.
+describe sum Sums values.
+)";
 
 std::string replaced(std::string s, const std::string &from, const std::string &to) {
     for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
@@ -343,7 +331,10 @@ TEST_F(DllReport, LibraryOfBothReleases) {
             std::string plain = protos;
             for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
                 plain = replaced(plain, d, "");
-            const std::string path = write(library(relno, revision), "olib");
+            const std::string path =
+                write(objw::parse_description("relno " + std::to_string(relno) + "\nrevision " +
+                                              std::to_string(revision) + "\n" + LIBRARY),
+                      "olib");
             EXPECT_EQ(report("-e", path), plain);
             EXPECT_EQ(report("-u", path), USAGE);
             EXPECT_EQ(report("-eu", path), USAGE + protos);
@@ -361,11 +352,6 @@ TEST_F(DllReport, LibraryOfBothReleases) {
 // number of the dropped one shows nowhere. Release 61 marks the first one
 // used (flag bit 16), so dropping the second is worth a warning.
 TEST_F(DllReport, DuplicatePrototypeIsDropped) {
-    objw::ObjSpec desc;
-    desc.kind = objw::Kind::Dll;
-    desc.obj_revision = 1;
-    desc.functions = {{"dup"}, {"dup"}, {"after"}};
-    desc.function_descriptions = {{0, "First one."}, {1, "Second one."}, {2, "Comes after."}};
     const std::string want = text(R"(
 ---------------------------DLL PROTOTYPES-------------------------------
 function long after(
@@ -377,20 +363,28 @@ function long dup(
 
 First one.
 )");
-    for (int relno : {72, 61}) {
-        desc.relno = relno;
-        desc.prototypes = {
-            proto("dup", 0, relno == 61 ? LONG | 0x10000 : LONG, {}),
-            proto("dup", 1, DOUBLE, {arg("lost", STRING | WHERE_USED, "xxcode", {1, 2}, 4)}),
-            proto("after", 2, LONG, {arg("x", LONG)}),
-        };
-        const std::string path = write(desc, "odup");
-        RunResult r = run_object(path, {"-eu"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, want) << relno;
-        EXPECT_EQ(r.err, relno == 72 ? ""
-                                     : "odup: Warning: Function 'dup' in DLL '" + path +
-                                           "' ignored. Taken from DLL '" + path + "'\n");
+    for (const char *relno : {"72", "61"}) {
+        const std::string path = write(objw::parse_description(std::string("relno ") + relno + R"(
+kind dll
+revision 1
+function dup
+function dup
+function after
+proto dup fun=0 flags=)" + (relno[0] == '6' ? "LONG|0x10000" : "LONG") +
+                                                               R"(
+proto dup fun=1 flags=DOUBLE
+arg lost flags=STRING|WHERE_USED domain=xxcode dims=1,2 where=4
+proto after fun=2 flags=LONG
+arg x flags=LONG
+describe 0 First one.
+describe 1 Second one.
+describe 2 Comes after.
+)"),
+                                       "odup");
+        EXPECT_RUN(run_object(path, {"-eu"}), 0, want,
+                   relno[0] == '7' ? ""
+                                   : "odup: Warning: Function 'dup' in DLL '" + path +
+                                         "' ignored. Taken from DLL '" + path + "'\n");
     }
 }
 
