@@ -160,8 +160,8 @@ TEST_F(Env, DefinitionTableLookup) {
               (Paths{home + "/a/oxxabc/oabc", home + "/c007/oxxabc/oabc"}));
     EXPECT_EQ(explode("F_BRDD:dxxmod"), Paths{home + "/a/dxxmod/dxxmod"}); // "?xxmod", first dir
     EXPECT_EQ(explode("F_OBJ:oz"), (Paths{home + "/general/oz/o", "remhost!{package=pk}F_OBJ:oz"}));
-    // A file class on a remote host is the remote's to resolve: nothing is expanded here.
-    EXPECT_EQ(explode("far!F_OBJ:${KTE}"), Paths{"far!F_OBJ:${KTE}"});
+    // A logical name on a remote host is the remote's to resolve, host and all.
+    EXPECT_EQ(explode("${KTE}!F_OBJ:oz"), Paths{"${KTE}!F_OBJ:oz"});
     EXPECT_EQ(explode("F_OBJ:oqq1"), Paths{}); // DYN_PATH_ELEMS unset
     setenv("DYN_PATH_ELEMS", "x:y", 1);
     EXPECT_EQ(explode("F_OBJ:oqq1"), (Paths{home + "/x/obj/oqq1/o1", home + "/y/obj/oqq1/o1"}));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -213,43 +214,29 @@ TEST(Load, AdditionalInformationChecksum) {
     EXPECT_EQ(r.err, "");
 }
 
-// Lines of a report without those that tell where the object lies: its
-// path and the section table's start offsets.
-std::string without_placement(const std::string &out, const std::string &path) {
-    std::string kept;
-    size_t from = 0;
-    while (from < out.size()) {
-        size_t end = out.find('\n', from);
-        end = end == std::string::npos ? out.size() : end + 1;
-        std::string line = out.substr(from, end - from);
-        if (line.find("= start: ") == std::string::npos && line.find(path) == std::string::npos)
-            kept += line;
-        from = end;
-    }
-    return kept;
-}
-
+// The sections are found by their offsets, in any order and with gaps:
+// the report differs only in the start offsets.
 TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
     objw::ObjSpec desc = program(72, objflag::DEBUG);
     desc.kind = objw::Kind::Dll;
     desc.prototypes = {{"main", 0, LONG, {{"a", LONG}}}};
     desc.usage = "usage";
     desc.function_descriptions = {{0, "Main."}};
-    TestObject plain_obj(desc);
-    RunResult plain = plain_obj.run();
+    TempDir dir;
+    const std::string path = dir.path() + "/oxxtes/otest";
+    objw::write_object_file(desc, path);
+    RunResult plain = run_object(path);
     ASSERT_EQ(plain.status, 0);
-
-    objw::ObjSpec moved = desc;
-    moved.order = {12, 3, 11, 10, 9, 8, 7, 6, 5, 4, 2, 1, 0};
-    moved.filler = 0xA5;
+    desc.order = {12, 3, 11, 10, 9, 8, 7, 6, 5, 4, 2, 1, 0};
+    desc.filler = 0xA5;
     for (int i : {0, 4, 6, 8, 12})
-        moved.sections[size_t(i)].gap = 37 + uint32_t(i);
-    TestObject obj(moved);
-    ASSERT_LT(obj.layout().start[SEC_IDENTS], obj.layout().start[SEC_SYMTAB]);
-    RunResult r = obj.run();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, plain.err);
-    EXPECT_EQ(without_placement(r.out, obj.path()), without_placement(plain.out, plain_obj.path()));
+        desc.sections[size_t(i)].gap = 37 + uint32_t(i);
+    ASSERT_LT(layout_of(desc).start[SEC_IDENTS], layout_of(desc).start[SEC_SYMTAB]);
+    objw::write_object_file(desc, path);
+    const std::regex start("start: \\d+ *");
+    RunResult r = run_object(path);
+    r.out = std::regex_replace(r.out, start, "");
+    EXPECT_RUN(r, 0, std::regex_replace(plain.out, start, ""), plain.err);
 }
 
 // An installation of its own: the sample's files and two objects, found by

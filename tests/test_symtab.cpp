@@ -66,6 +66,8 @@ TEST_F(Symtab, NameIndexFindsKeywordsAndSymbols) {
         EXPECT_EQ(index_lookup(name.c_str()), sym) << name;
     for (const char *none : {"v3001", "abcdefg", "abcdefghij"})
         EXPECT_EQ(index_lookup(none), nullptr);
+    const char behind_the_nul[] = {'a', 0, 'Q', 'R', 0}; // what follows a name does not count
+    EXPECT_EQ(index_lookup(behind_the_nul), index_lookup("a"));
 
     setenv("KTE_LEGACY_MODE", "1", 1);
     al_env_reset();
