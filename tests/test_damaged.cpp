@@ -1,6 +1,8 @@
 // Damaged objects through the built tool: each ends with one fatal message
 // and status 1, never a crash; checksum mismatches are reported after the
-// report, or silently in checksum mode.
+// report, or silently in checksum mode. Objects that the fuzzer found to
+// upset the tool are kept too: none may give a sanitizer report in the
+// sanitized build (make test-sanitize).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -273,6 +275,44 @@ TEST(Damaged, MissingObject) {
     EXPECT_RUN(run_zel_info({"-m", path}, sample_env()), 1, "",
                path + ": No such file or directory\n" +
                    fatal("Can't open object '" + path + "' for reading"));
+}
+
+TestObject described(const char *text) {
+    return TestObject(objw::parse_description(text));
+}
+
+// Names of no characters: a symbol table cut short is decoded from the
+// zero-filled rest of its buffer, so in a DEBUG object its last entries get
+// the empty name. The name index once shifted a 64-bit value by 64 bits for
+// such a name.
+TEST(FuzzFindings, EmptyNamesInTheNameIndex) {
+    TestObject cut = described(R"(
+        kind program
+        flags DEBUG
+        symbol counter flags=LONG
+        symbol names   flags=STRING|ARRAY dims=5 len=40
+        symbol big     flags=LONG|ARRAY dims=70000,3
+        function main
+        code frame main
+        order prototypes dlls code compnr1 compnr2 funtab globfun strings compnr3 doubles domains idents symtab
+        nodescriptions
+        noaddinfo
+        truncate 265
+    )");
+    EXPECT_RUN(cut.run({"-s"}), 1, "",
+               fatal("Object is corrupt: descriptions block runs past the end of its data"));
+
+    // The same names in an intact object are listed like any other.
+    objw::ObjSpec desc;
+    desc.flags = objflag::DEBUG;
+    desc.symbols = {{"", LONG}};
+    desc.strings = {""};
+    desc.global_functions = {""};
+    EXPECT_RUN(TestObject(desc).run({"-s"}), 0,
+               "\n" + banner("SYMBOL TABLE") + "\n0   long \n\n" + banner("FUNCTION TABLE") +
+                   "\n\n" + banner("GLOBAL FUNCTIONS") + "\n\n\n" + banner("STRING CONSTANTS") +
+                   "\n\"\"\n",
+               "");
 }
 
 } // namespace

@@ -249,11 +249,8 @@ TEST_F(ReportRun, OptionSets) {
         {{"-ds"}, used_dlls() + tables()},
     };
     for (const auto &c : cases) {
-        RunResult r = run_object(path, c.options);
         SCOPED_TRACE(testing::PrintToString(c.options));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, MISSING_DOMAIN);
+        EXPECT_RUN(run_object(path, c.options), c.status, c.out, MISSING_DOMAIN);
     }
 }
 
@@ -263,20 +260,16 @@ TEST(ReportFlags, AllNamesAndMasks) {
     objw::ObjSpec desc;
     desc.flags = 0x8000001Fu;
     TestObject obj(desc);
-    RunResult r = obj.run({"-f"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "\n" + banner("OBJECT FLAGS") +
-                  "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n");
-    const struct {
-        const char *option;
-        int status;
-    } masks[] = {{"-f2147483648", 0}, {"-f2147483679", 0}, {"-f2147483680", 1},
-                 {"-f10", 0},         {"-f9", 0},          {"-f32", 1}};
-    for (const auto &m : masks) {
-        r = obj.run({m.option, "-s"});
-        EXPECT_EQ(r.status, m.status) << m.option;
-        EXPECT_EQ(r.out + r.err, "") << m.option;
+    EXPECT_RUN(obj.run({"-f"}), 0,
+               "\n" + banner("OBJECT FLAGS") +
+                   "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n",
+               "");
+    const std::pair<const char *, int> masks[] = {{"-f2147483648", 0}, {"-f2147483679", 0},
+                                                  {"-f2147483680", 1}, {"-f10", 0},
+                                                  {"-f9", 0},          {"-f32", 1}};
+    for (const auto &[mask, status] : masks) {
+        SCOPED_TRACE(mask);
+        EXPECT_RUN(obj.run({mask, "-s"}), status, "", "");
     }
 }
 
@@ -305,16 +298,15 @@ Compnr check 3\t= 0
 
 ---------------------------ASSEMBLER CODE-------------------------------
 )"));
-    r = run_object(path, {"-sdweuf"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, text(R"(
+    EXPECT_RUN(run_object(path, {"-sdweuf"}), 0, text(R"(
 ---------------------------OBJECT FLAGS---------------------------------
 object_flags\t= 
 
 ---------------------------SYMBOL TABLE---------------------------------
 
 ---------------------------FUNCTION TABLE-------------------------------
-)"));
+)"),
+               "");
 }
 
 } // namespace

@@ -1,9 +1,13 @@
-// Installation variables, file-name expansion, the file-definition table,
-// stream-name explosion and the user initialisation.
+// Runtime services in-process: installation variables, file-name expansion,
+// the file-definition table, stream-name explosion and the user
+// initialisation; data dictionary access for domains and the shared-memory
+// start-up; character set and locale selection.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -12,8 +16,12 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_shm.h"
 #include "capture.h"
+#include "qpd.h"
 #include "run.h"
+#include "tss.h"
+#include "zel.h"
 #include "zel_error.h"
 
 namespace {
@@ -285,6 +293,271 @@ TEST_F(Env, InitUserRunsOnce) {
     EXPECT_EQ(init_user(), 0);
     EXPECT_EQ(umask(before), 020);
     unsetenv("ORVO_SCM_GRP");
+}
+
+// A small installation: the sample's domain file for package xx, a file with
+// awkward content for package yy, no file for any other package.
+class Dictionary : public ::testing::Test {
+  protected:
+    static inline std::unique_ptr<TempDir> home;
+
+    static void SetUpTestSuite() {
+        home = std::make_unique<TempDir>();
+        const std::string &k = home->path();
+        write_file(k + "/lib/tabledef6.2", "");
+        write_file(k + "/lib/kte_vars", "PACKAGE_COMB = std\n");
+        write_file(k + "/lib/fd6.2.std", "d:${KTE}/dd\n");
+        write_file(k + "/dd/dxx.pd/dxx.pd", read_file(SOURCE_DIR "/sample/kte/dd/dxx.pd/dxx.pd"));
+        write_file(k + "/dd/dyy.pd/dyy.pd",
+                   "junk before any record\n"
+                   "D\n:NAME:yyzeta\n:TYPE:12\n:VALU:a\n:VALU:b\n"
+                   "D\n:TYPE:s\n" // no name: skipped
+                   "D\r\n:NAME:yyalpha\r\n:TYPE:m\r\n:CLEN:7\r\n"
+                   "D\n:NAME:yy_name_far_too_long\n:TYPE:s\n"
+                   "D\n:NAME:zzother\n:TYPE:s\n" // another package: skipped
+                   "D\n:NAME:yyLong\n:TYPE:l\n:OFOR:" +
+                       std::string(5000, 'x') +
+                       "\n"
+                       ":BAD\n"
+                       "D\n:NAME:yyQ\n:TYPE:?\n:DIGV:4\n"
+                       "D\n:NAME:yyT18\n:TYPE:18\nD\n:NAME:yyT19\n:TYPE:19\nD\n:NAME:yyT19\n");
+        setenv("KTE", k.c_str(), 1);
+        setenv("KTE_USER", "tester", 1);
+        al_env_reset();
+    }
+    static void TearDownTestSuite() {
+        unsetenv("KTE");
+        al_env_reset();
+        home.reset();
+    }
+    void SetUp() override {
+        dd_reset();
+        init_zel_struct();
+        zel.no_shm = 1;
+    }
+};
+
+// Domains by their full names (package and name): type code, length and
+// flag word, all domains of a package from one file (a missing file is
+// tried once), the built-in list of package "__", and a file of awkward
+// content: junk before the first record, CR LF line ends, a record without
+// a name, names too long or of another package, an over-long line, type
+// codes out of range.
+TEST_F(Dictionary, DomainsByName) {
+    EXPECT_EQ(dddomain("xxcode"), nullptr); // not loaded yet
+    const struct {
+        const char *name;
+        int type, length;
+        uint32_t flags;
+    } found[] = {
+        {"xxcode", 6, 10, STRING},   {"xxflag", 11, 1, ENUM},
+        {"xxamount", 4, 12, DOUBLE}, {"xxcount", 1, 11, LONG},
+        {"___dlock", 1, 11, LONG},   {"__rcd_toid", 6, 34, STRING},
+        {"__rcd_cmac", 3, 3, LONG},  {"yyalpha", 14, 7, STRING | TSS_STRING},
+        {"yyzeta", 12, 0, BITSET},   {"yyQ", 0, 4, 0},
+        {"yyT18", 18, 0, STRING},    {"yyT19", 0, 0, 0},
+    };
+    for (const auto &f : found) {
+        const DomainRec *d = search_domain(f.name);
+        ASSERT_NE(d, nullptr) << f.name;
+        EXPECT_EQ(dddomainname_from_domain(d, nullptr), std::string(f.name));
+        EXPECT_EQ(d->type * 100000 + d->length, f.type * 100000 + f.length) << f.name;
+        EXPECT_EQ(zelflag_of_domain(d), f.flags) << f.name;
+        EXPECT_EQ(dddomain(f.name), d);
+    }
+    EXPECT_EQ(search_domain("xxflag")->values, (std::vector<std::string>{"off", "on"}));
+    for (const char *none :
+         {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yy_name_far_too_long", "zzother"})
+        EXPECT_EQ(search_domain(none), nullptr) << none;
+    EXPECT_EQ(read_domain_list("x"), nullptr);
+    EXPECT_EQ(dd_file_opens(), 5); // one for each package: xx, __, yy, qq and zz
+
+    const struct {
+        const char *package;
+        std::vector<std::string> names;
+    } lists[] = {
+        {"__", {"_compnr", "_dlock", "rcd_cmac", "rcd_prst", "rcd_toid"}},
+        {"yy", {"Long", "Q", "T18", "T19", "T19", "alpha", "zeta"}}, // a name given twice
+        {"xx", {"amount", "code", "count", "flag", "name"}},
+    };
+    for (const auto &l : lists) {
+        const DomainList *list = read_domain_list(l.package);
+        ASSERT_NE(list, nullptr);
+        std::vector<std::string> names;
+        for (const DomainRec &r : list->records)
+            names.push_back(r.name);
+        EXPECT_EQ(names, l.names);
+        EXPECT_EQ(list->count, names.size());
+    }
+    DomainRec beyond;
+    beyond.type = 19;
+    EXPECT_EQ(zelflag_of_domain(&beyond), 0u);
+    EXPECT_EQ(zelflag_of_domain(nullptr), 0u);
+    EXPECT_EQ(zelflag_of_column(6, 1), uint32_t(STRING | ARRAY));
+    EXPECT_EQ(zelflag_of_column(19, 0), 0u);
+}
+
+TEST_F(Dictionary, LoadedSharedMemoryIsAttachedAndDetached) {
+    std::vector<std::string> env{"KTE=" + home->path()};
+    RunResult load = run_program(ZEL_SHMLOAD_BIN, {}, env);
+    ASSERT_EQ(load.status, 0) << load.out;
+    EXPECT_EQ(load.out.rfind("zel_shmload: shared memory loaded", 0), 0u) << load.out;
+
+    zel.no_shm = 0;
+    Captured c = capture([] { init_shm_dd(); });
+    EXPECT_FALSE(c.stopped);
+    EXPECT_TRUE(shm_attached());
+    EXPECT_EQ(unlink_shm(), 0);
+    EXPECT_FALSE(shm_attached());
+
+    EXPECT_EQ(run_program(ZEL_SHMLOAD_BIN, {"-r"}, env).status, 0);
+    RunResult again = run_program(ZEL_SHMLOAD_BIN, {"-r"}, env);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.out.rfind("zel_shmload: cannot remove shared memory", 0), 0u) << again.out;
+    log_set_progname("zel_info", 0);
+    EXPECT_EQ(link_shm(), -1);
+}
+
+// What the callback was given: "kind:message" for each report.
+std::string reports;
+
+int record(int kind, const char *message) {
+    reports += std::to_string(kind) + ":" + message;
+    return 0;
+}
+
+class Locale : public ::testing::Test {
+  protected:
+    static inline std::unique_ptr<TempDir> home;
+
+    static void SetUpTestSuite() {
+        home = std::make_unique<TempDir>();
+        write_file(home->path() + "/lib/tss_locale",
+                   "# test locales\n"
+                   "\n"
+                   "ISO-8859-1  ISO-8859-1 C    ISO88591 1 1\n"
+                   "iso-8859-1  ISO-8859-1 C    ISO88591 1 1\n"
+                   "FROMENV     ISO-8859-1 NULL ISO88591 0 1\n"
+                   "BADNLS      ISO-8859-1 no_such_locale.xyz ISO88591 1 1\n"
+                   "UNI         UTF-8      C    UTF8 4 4 1\n"
+                   "UNISMALL    UTF-8      C    UTF8 1 6\n"
+                   "UNISMALL2   UTF-8      C    UTF8 6 3\n"
+                   "SHORT       UTF-8      C\n");
+    }
+    static void TearDownTestSuite() { home.reset(); }
+
+    void SetUp() override {
+        setenv("KTE_USER", "tester", 1);
+        log_set_progname("test", LOG_STDERR);
+        set_home(home->path());
+        init_zel_struct();
+        zel.no_shm = 1;
+    }
+    void TearDown() override {
+        for (const char *v : {"KTE_UNICODE", "KTE", "KTE_DEBUG", "LC_ALL"})
+            unsetenv(v);
+        al_env_reset();
+        TSSreset();
+        setlocale(LC_ALL, "C");
+    }
+    static void set_home(const std::string &path) {
+        setenv("KTE", path.c_str(), 1);
+        al_env_reset();
+        TSSreset();
+        reports.clear();
+    }
+};
+
+// The named locale, or the default when there is no name or no definition
+// (a line of fewer than six fields defines nothing). ISO-8859-1 (or
+// ISO88591) by its exact name, outside Unicode mode, is the ISO-8859-1 mode.
+// Unicode mode (KTE_UNICODE set and not 0) needs factors of 4 at least. A
+// system locale of NULL comes from the environment; numbers keep the C
+// conventions. A system locale that cannot be set is fatal.
+TEST_F(Locale, Selection) {
+    const struct {
+        const char *unicode, *lc_all, *name;
+        int rc;
+        const char *current;
+        bool iso;
+        std::string reported, err;
+    } cases[] = {
+        {nullptr, nullptr, "ISO-8859-1", 0, "ISO-8859-1", true, "", ""},
+        {nullptr, nullptr, "iso-8859-1", 0, "iso-8859-1", false, "", ""},
+        {nullptr, nullptr, "ISO88591", -1, "DEFAULT", true, "", ""},
+        {nullptr, nullptr, "KOI8-R", -1, "DEFAULT", false, "", ""},
+        {nullptr, nullptr, "SHORT", -1, "DEFAULT", false, "", ""},
+        {nullptr, nullptr, nullptr, 0, "DEFAULT", false, "", ""},
+        {"0", nullptr, "ISO-8859-1", 0, "ISO-8859-1", true, "", ""},
+        {"1", nullptr, "ISO-8859-1", -1, "ISO-8859-1", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 1, efactor = 1\n"},
+        {"1", nullptr, "UNI", 0, "UNI", false, "", ""},
+        {"1", nullptr, "UNISMALL", -1, "UNISMALL", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 1, efactor = 6\n"},
+        {"1", nullptr, "UNISMALL2", -1, "UNISMALL2", false, "",
+         "test: Wrong MB factor for Unicode mode: ifactor = 6, efactor = 3\n"},
+        {nullptr, "C.UTF-8", "FROMENV", 0, "FROMENV", false, "", ""},
+        {nullptr, "xx_NOWHERE.bad", "FROMENV", 0, "FROMENV", false,
+         "2:(FROMENV) *** Error in TSSsetlocale:\nCan't set NLS locale 'LC_ALL=xx_NOWHERE.bad, "
+         "LANG=C'\n",
+         ""},
+        {nullptr, nullptr, "BADNLS", -1, "BADNLS", false,
+         "1:(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale 'no_such_locale.xyz'\n", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name ? c.name : "(none)") + (c.unicode ? c.unicode : ""));
+        set_home(home->path());
+        c.lc_all ? setenv("LANG", "C", 1) : unsetenv("LANG");
+        c.unicode ? setenv("KTE_UNICODE", c.unicode, 1) : unsetenv("KTE_UNICODE");
+        c.lc_all ? setenv("LC_ALL", c.lc_all, 1) : unsetenv("LC_ALL");
+        Captured out = capture([&] { EXPECT_EQ(TSSsetlocale(c.name, record), c.rc); });
+        EXPECT_STREQ(TSScurrent_locale(), c.current);
+        EXPECT_EQ(TSSis_iso88591(), c.iso);
+        EXPECT_EQ(reports, c.reported);
+        EXPECT_EQ(out.err, c.err);
+        EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+        // A system locale that is set is also LANG.
+        const std::string cur = c.current;
+        EXPECT_EQ(getenv("LANG") != nullptr,
+                  c.lc_all || (cur != "DEFAULT" && cur != "FROMENV" && cur != "BADNLS"));
+    }
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.2f", 1.5);
+    EXPECT_STREQ(buf, "1.50");
+}
+
+// Without a callback a report goes to standard error; a fatal one ends the
+// run. Without the definitions file the locale is unknown.
+TEST_F(Locale, ReportsWithoutCallbackAndWithoutDefinitions) {
+    Captured c = capture([] { TSSsetlocale("BADNLS", nullptr); });
+    EXPECT_TRUE(c.stopped && c.status == 1);
+    EXPECT_EQ(c.err, "(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale "
+                     "'no_such_locale.xyz'\n");
+
+    TempDir empty;
+    for (const char *name : {"ISO-8859-1", static_cast<const char *>(nullptr)}) {
+        set_home(empty.path());
+        EXPECT_EQ(TSSsetlocale(name, record), -1);
+        EXPECT_EQ(reports, "2:(" + std::string(name ? name : "Unknown locale") +
+                               ") *** Error in TSSinitialize:\nCan't open " + empty.path() +
+                               "/lib/tss_locale\n");
+        EXPECT_STREQ(TSScurrent_locale(), "");
+    }
+}
+
+// Bit 64 of KTE_DEBUG traces the set-up on standard error. The sample
+// installation selects its character set quietly.
+TEST_F(Locale, TraceAndSampleInstallation) {
+    setenv("KTE_DEBUG", "0x40", 1);
+    Captured c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
+    EXPECT_EQ(c.err, "TSSinitialize: no shared memory available\n\tCharactersets and locales will "
+                     "be loaded in process memory\nCurrent locale = C\n");
+    setenv("KTE_DEBUG", "0x3F", 1);
+    set_home(SOURCE_DIR "/sample/kte");
+    c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
+    EXPECT_EQ(c.err, "");
+    EXPECT_TRUE(TSSis_iso88591());
+    EXPECT_EQ(reports, "");
 }
 
 } // namespace
