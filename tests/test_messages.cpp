@@ -258,6 +258,17 @@ TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
         EXPECT_TRUE(std::regex_match(lines[i], std::regex(HEADER + expected[i]))) << lines[i];
 }
 
+// ORVO_SMOKETEST sends every message to standard error alone.
+TEST_F(Log, SmokeTestLogsOnStandardErrorOnly) {
+    TempDir kte;
+    write_file(kte.path() + "/lib/tabledef6.2", "");
+    RunResult r = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
+                                             "KTE_USER=tester", "ORVO_SMOKETEST=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("zel_info: Cannot link to shared memory", 0), 0u);
+    EXPECT_EQ(read_file(dir.path() + "/log.zel_info"), "");
+}
+
 // A message goes to the destinations it names among the defaults, else to
 // the defaults; none while logging is disabled (as often as it was
 // disabled). A log file that cannot be opened is dropped.
