@@ -56,7 +56,7 @@ TEST_F(DllTest, UsedDllListAndDllFunctionOrder) {
 
     std::vector<Symbol *> made;
     for (const char *name : {"b", "\xe4z", "a", "b", "z"}) {
-        made.push_back(&zel.arena.make_symbol(name));
+        made.push_back(addsymbol(nullptr, name, FUNCTION, TOK_FUNCTION, 0, 0, 0, 0));
         add_dllfunc_list(made.back());
     }
     EXPECT_EQ(zel.dll_funcs, (std::vector<Symbol *>{made[2], made[0], made[3], made[4], made[1]}));
