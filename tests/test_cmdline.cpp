@@ -143,9 +143,13 @@ TEST(CommandLine, UsageAndIllegalOptions) {
         EXPECT_RUN(run_zel_info(c.args, sample_env), 1, "", c.err);
     }
     // Without a 4GL user name (an empty one counts as none) the run ends at
-    // log set-up.
-    EXPECT_RUN(run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"}), 1, "",
-               "zel_info: Could not find Orvo user name; exiting.\n");
+    // log set-up, which logs that too.
+    TempDir log;
+    EXPECT_RUN(run_zel_info({"-m", "oxxmain"},
+                            {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER", "KTE_LOG=" + log.path()}),
+               1, "", "zel_info: Could not find Orvo user name; exiting.\n");
+    EXPECT_EQ(log_digest(log.path() + "/log.zel_info"),
+              "E al_1/al_log log_set_progname: Could not find Orvo user name; exiting.\n");
 }
 
 // Messages after a -qe go to the new standard error, in the same argument

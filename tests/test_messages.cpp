@@ -158,28 +158,6 @@ TEST_F(Messages, ErrorLimit) {
                      "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n");
 }
 
-// No text of any length overruns a line: the text of an error is cut to 511
-// characters, that of a fatal error to 543, before the additions; a whole
-// message to 3071.
-TEST_F(Messages, LongTextsAreCut) {
-    std::string huge(20000, 'x');
-    zel.macro_name = huge.c_str();
-    zel.context = huge.c_str();
-    zel.mute_after_error = false;
-    Captured c = capture([&] {
-        error("%s", huge.c_str());
-        warning(1, "%s", huge.c_str());
-        fatal_error("%s", huge.c_str());
-    });
-    EXPECT_TRUE(c.stopped);
-    auto cut = [&](size_t text) {
-        return (std::string(text, 'x') + " (While expanding macro '" + huge).substr(0, 3071) + "\n";
-    };
-    EXPECT_TRUE(c.err == "omod0001: Error: " + cut(511) + "omod0001: Warning: " +
-                             std::string(3071, 'x') + "\nomod0001: Fatal Error: " + cut(543) +
-                             "\n  1 warning   reported.\n  2 ERRORS    REPORTED.\n\n");
-}
-
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

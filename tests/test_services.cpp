@@ -372,10 +372,11 @@ TEST_F(Dictionary, DomainsByName) {
     }
     EXPECT_EQ(search_domain("xxflag")->values, (std::vector<std::string>{"off", "on"}));
     for (const char *none :
-         {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yy_name_far_too_long", "zzother"})
+         {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yy_name_far_too_long", "zzother",
+          "x_rcd_toid", "_xrcd_toid"}) // only "__" is built in
         EXPECT_EQ(search_domain(none), nullptr) << none;
     EXPECT_EQ(read_domain_list("x"), nullptr);
-    EXPECT_EQ(dd_file_opens(), 5); // one for each package: xx, __, yy, qq and zz
+    EXPECT_EQ(dd_file_opens(), 7); // one for each package: xx, __, yy, qq, zz, x_ and _x
 
     const struct {
         const char *package;
