@@ -9,32 +9,37 @@
 #include "objrun.h"
 #include "zel.h"
 #include "zel_info.h"
+#include "zel_ldd.h"
+#include "zel_version.h"
 
 namespace {
 
 const std::vector<std::string> sample_env = objrun::sample_env();
 
 std::string usage_text() {
-    return "Show Object Information\n"
-           "\nUsage: zel_info [-aideushwcVm] [-f[flags]] object\n\n"
-           "   -a       : Show all object information\n"
-           "   -i       : Show assembler\n"
-           "   -d       : Show used DLL's\n"
-           "   -e       : Show exported DLL function prototypes\n"
-           "   -u       : Show usage of DLL (description)\n"
-           "   -s       : Show symboltable\n"
-           "   -h       : Show object header\n"
-           "   -w       : Show object idents (what)\n"
-           "   -c       : Check checksum\n"
-           "   -f       : Show all flags\n"
-           "   -f<flg>  : Test flags 1=NOTRANSACTIONS  2=DEBUG\n"
-           "                         4=PROFILE         8=DLL\n"
-           "   -qo <out>: Redirect output to file out\n"
-           "   -qe <err>: Redirect error output to file err\n"
-           "   -set <env=val>:\n"
-           "            set environment variable\n"
-           "   -V       : Show version\n"
-           "   -m       : run without shared memory\n";
+    return R"(Show Object Information
+
+Usage: zel_info [-aideushwcVm] [-f[flags]] object
+
+   -a       : Show all object information
+   -i       : Show assembler
+   -d       : Show used DLL's
+   -e       : Show exported DLL function prototypes
+   -u       : Show usage of DLL (description)
+   -s       : Show symboltable
+   -h       : Show object header
+   -w       : Show object idents (what)
+   -c       : Check checksum
+   -f       : Show all flags
+   -f<flg>  : Test flags 1=NOTRANSACTIONS  2=DEBUG
+                         4=PROFILE         8=DLL
+   -qo <out>: Redirect output to file out
+   -qe <err>: Redirect error output to file err
+   -set <env=val>:
+            set environment variable
+   -V       : Show version
+   -m       : run without shared memory
+)";
 }
 
 // Runs the scan in-process on a name that no installation has, so the run
@@ -57,39 +62,42 @@ Scanned scan(std::vector<std::string> args) {
     return {zel.info, zel.flagmask, zel.objname};
 }
 
-TEST(CommandLine, ClustersAndFlagMask) {
-    EXPECT_EQ(scan({"-m", "onosuch"}).info, 0x3FFu);
-    EXPECT_EQ(scan({"-ihs", "-m", "onosuch"}).info, 0x019u);
-    EXPECT_EQ(scan({"-mcd", "onosuch"}).info, 0x042u);
-    EXPECT_EQ(scan({"-ew", "-u", "-m", "onosuch"}).info, 0x224u);
-
-    Scanned s = scan({"-f3i", "-m", "onosuch"});
-    EXPECT_EQ(s.info, 0x101u);
-    EXPECT_EQ(s.mask, 3u);
-    s = scan({"-fi", "-m", "onosuch"});
-    EXPECT_EQ(s.info, 0x101u);
-    EXPECT_EQ(s.mask, 0u);
-    s = scan({"-f12", "-f", "-m", "onosuch"}); // a later -f without digits clears the mask
-    EXPECT_EQ(s.mask, 0u);
-}
-
-TEST(CommandLine, ObjectNames) {
-    EXPECT_EQ(scan({"-m", "ofirst", "osecond"}).objname, "osecond");
-    EXPECT_EQ(scan({"ofirst", "-m", "-"}).objname, "ofirst");
-    std::string longname(1500, 'o');
-    EXPECT_EQ(scan({"-m", longname}).objname, std::string(1023, 'o'));
-}
-
-TEST(CommandLine, SetPutsVariableBeforeStartUp) {
-    unsetenv("ZEL_TEST_SETTING");
-    scan({"-set", "ZEL_TEST_SETTING=42", "-m", "onosuch"});
-    ASSERT_NE(getenv("ZEL_TEST_SETTING"), nullptr);
+// Option clusters give info bits and the flag mask (a later -f without
+// digits clears it); the last object name counts, "-" is none, a name is
+// cut to 1023 bytes; -set puts a variable into the environment, and the
+// letters after "set" in its argument are scanned too.
+TEST(CommandLine, Scan) {
+    const std::string o1500(1500, 'o');
+    const struct {
+        std::vector<std::string> args;
+        uint32_t info, mask;
+        std::string objname = "onosuch";
+    } cases[] = {
+        {{"-m", "onosuch"}, 0x3FF, 0},
+        {{"-ihs", "-m", "onosuch"}, 0x019, 0},
+        {{"-mcd", "onosuch"}, 0x042, 0},
+        {{"-ew", "-u", "-m", "onosuch"}, 0x224, 0},
+        {{"-f3i", "-m", "onosuch"}, 0x101, 3},
+        {{"-fi", "-m", "onosuch"}, 0x101, 0},
+        {{"-f12", "-f", "-m", "onosuch"}, 0x100, 0},
+        {{"-m", "ofirst", "osecond"}, 0x3FF, 0, "osecond"},
+        {{"ofirst", "-m", "-"}, 0x3FF, 0, "ofirst"},
+        {{"-m", o1500}, 0x3FF, 0, o1500.substr(0, 1023)},
+        {{"-set", "ZEL_TEST_SETTING=42", "-seti", "ZEL_TEST_OTHER=1", "-m", "onosuch"}, 0x001, 0},
+    };
+    for (const auto &c : cases) {
+        Scanned s = scan(c.args);
+        EXPECT_EQ(s.info, c.info) << c.args[0];
+        EXPECT_EQ(s.mask, c.mask) << c.args[0];
+        EXPECT_EQ(s.objname, c.objname) << c.args[0];
+    }
     EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
-    // The letters after "set" in the same argument are scanned too.
-    EXPECT_EQ(scan({"-seti", "ZEL_TEST_SETTING=1", "-m", "onosuch"}).info, 0x001u);
+    EXPECT_STREQ(getenv("ZEL_TEST_OTHER"), "1");
+}
 
-    // -set KTE in a run from elsewhere without KTE in its environment: the
-    // variables, definitions and dictionary of that installation are used.
+// -set KTE in a run from elsewhere without KTE in its environment: the
+// variables, definitions and dictionary of that installation are used.
+TEST(CommandLine, SetInstallationHome) {
     TempDir elsewhere;
     RunResult set =
         run_zel_info({"-set", "KTE=" SAMPLE_KTE, "-m", "oxxmain"},
@@ -101,77 +109,115 @@ TEST(CommandLine, SetPutsVariableBeforeStartUp) {
     EXPECT_NE(set.out.find("\nPathname\t= " SAMPLE_KTE "/obj/oxxmai/omain\n"), std::string::npos);
 }
 
+// Illegal options and missing operands end the run with the usage text. A
+// file that a redirection cannot create ends it too (a name of 256 bytes
+// is too long for it); so does an object name that makes the stream name
+// reach 512 bytes. -qo as the last argument redirects nothing and ends the
+// scan.
 TEST(CommandLine, UsageAndIllegalOptions) {
-    RunResult r = run_zel_info({"-m"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, usage_text());
-    EXPECT_EQ(r.out, "");
-
-    r = run_zel_info({"-ix", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zel_info: illegal option x\n" + usage_text());
-
-    r = run_zel_info({"-q", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.err, "zel_info: illegal option -q\n" + usage_text());
-    r = run_zel_info({"-qz", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.err, "zel_info: illegal option -qz\n" + usage_text());
-    EXPECT_EQ(r.status, 1);
-
-    r = run_zel_info({"-set", "NOASSIGNMENT", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "zel_info: -set expect 'envvar=value'\n" + usage_text());
-
+    const std::string usage = usage_text(), far = "/nonexistent/" + std::string(242, 'd');
+    const std::string o496(496, 'o'), o497(497, 'o');
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-m"}, usage},
+        {{"-m", "-qo"}, usage},
+        {{"-ix", "oxxmain"}, "zel_info: illegal option x\n" + usage},
+        {{"-q", "oxxmain"}, "zel_info: illegal option -q\n" + usage},
+        {{"-qz", "oxxmain"}, "zel_info: illegal option -qz\n" + usage},
+        {{"-set", "NOASSIGNMENT", "oxxmain"}, "zel_info: -set expect 'envvar=value'\n" + usage},
+        {{"oxxmain", "-set"}, "zel_info: -set expect 'envvar=value'\n" + usage},
+        {{"-qo", far, "oxxmain"}, "Cannot redirect output: " + far + " open failed errno 2\n"},
+        {{"-qe" + far + "x", "oxxmain"},
+         "Cannot redirect output: " + far + "x open failed errno 36\n"},
+        {{"-m", o496},
+         o496 + ": No such file or directory\n" +
+             objrun::fatal("Can't open object '" + o496 + "' for reading", o496)},
+        {{"-m", o497},
+         o497 + ": File name too long\n" +
+             objrun::fatal("Can't open object '" + o497 + "' for reading", o497)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_RUN(run_zel_info(c.args, sample_env), 1, "", c.err);
+    }
     // Without a 4GL user name (an empty one counts as none) the run ends at
-    // log set-up.
-    r = run_zel_info({"-m", "oxxmain"}, {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zel_info: Could not find Orvo user name; exiting.\n");
+    // log set-up, which logs that too.
+    TempDir log;
+    EXPECT_RUN(run_zel_info({"-m", "oxxmain"},
+                            {"KTE=" SAMPLE_KTE, "KTE_USER=", "USER", "KTE_LOG=" + log.path()}),
+               1, "", "zel_info: Could not find Orvo user name; exiting.\n");
+    EXPECT_EQ(log_digest(log.path() + "/log.zel_info"),
+              "E al_1/al_log log_set_progname: Could not find Orvo user name; exiting.\n");
 }
 
+// Messages after a -qe go to the new standard error, in the same argument
+// form (-qefile) or with the name as the next argument.
 TEST(CommandLine, Redirections) {
     TempDir tmp;
-    RunResult r = run_zel_info({"-qo", "/nonexistent/dir/out", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot redirect output: /nonexistent/dir/out open failed errno 2\n");
-
-    // Messages after a -qe go to the new standard error, in the same argument
-    // form (-qefile) or with the name as the next argument.
     std::string err_file = tmp.path() + "/err";
-    r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
+    RunResult r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(err_file), "zel_info: illegal option y\n" + usage_text());
-
-    std::string out_file = tmp.path() + "/out";
-    r = run_zel_info({"-V", "-qo", out_file}, sample_env);
+    r = run_zel_info({"-V", "-qo", tmp.path() + "/out"}, sample_env);
     EXPECT_EQ(r.status, 0);
-
-    // -qo as the last argument redirects nothing and ends the scan.
-    r = run_zel_info({"-m", "-qo"}, sample_env);
-    EXPECT_EQ(r.err, usage_text());
+    r = run_zel_info({"-c", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.status, 0);
+    r = run_zel_info({"-s", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(read_file(tmp.path() + "/out").rfind("\n" + objrun::banner("SYMBOL TABLE"), 0), 0u);
 }
 
+// ORVO_DISPLAY_ALLOC_SYMBOLS=1 lists the allocator's symbol table (its end
+// mark alone) on standard error at start-up; other values do not.
+TEST(CommandLine, AllocatorSymbolsOnRequest) {
+    for (const char *value : {"1", "2", "0"}) {
+        std::vector<std::string> env = sample_env;
+        env.push_back(std::string("ORVO_DISPLAY_ALLOC_SYMBOLS=") + value);
+        RunResult r = run_zel_info({"-m", "-c", "oxxmain"}, env);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, value[0] == '1' ? "list_of_alloc_symbols[0] = (nil)\n" : "") << value;
+    }
+}
+
+// Without any argument, not even their own name, the commands name
+// themselves (here in the message of the missing shared memory).
+TEST(CommandLine, NoArgumentsAtAll) {
+    setenv("USER", "tester", 1);
+    setenv("KTE", SAMPLE_KTE, 1);
+    char *none[] = {nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zel_info_main(0, none), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_info: Cannot link to shared", 0),
+              0u);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zel_ldd_main(0, none), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_ldd: Cannot link to shared", 0),
+              0u);
+}
+
+// The banner with the build's identification, and the configuration when
+// CONFIGSPEC asks for it; -v as well as -V, wherever it stands.
 TEST(CommandLine, VersionBanner) {
-    const std::string dashes(48, '-');
-    RunResult r = run_zel_info({"-V", "onotloaded"}, sample_env);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind(dashes + "\nProduct ver.: ", 0), 0u) << r.err;
-    for (const char *label :
-         {"Port no.    : ", "Date        : ", "Uname       : ", "Machine-id  : ", "OS-release  : ",
-          "CFLAGS      : ", "LOADFLAGS   : ", "Build-type  : "})
-        EXPECT_NE(r.err.find(std::string("\n") + label), std::string::npos) << label;
-    EXPECT_EQ(r.err.find("Config spec"), std::string::npos);
+    const std::string dashes = std::string(48, '-') + "\n";
+    const std::string banner =
+        dashes +
+        "Product ver.: zel_info " ZEL_VERSION "\nPort no.    : " ZEL_PROCESSOR
+        "-linux\nDate        : " ZEL_BUILD_DATE "\nUname       : " ZEL_BUILD_HOST
+        "\nMachine-id  : " ZEL_PROCESSOR "\nOS-release  : " ZEL_SYSTEM "\nCFLAGS      : " ZEL_CFLAGS
+        "\nLOADFLAGS   : " ZEL_LDFLAGS "\nBuild-type  : " ZEL_BUILD_TYPE "\n" +
+        dashes + "zel_info: object information tool of the 4GL runtime\n";
+    EXPECT_RUN(run_zel_info({"-V", "onotloaded"}, sample_env), 0, "", banner);
 
     std::vector<std::string> env = sample_env;
     env.push_back("CONFIGSPEC=PRINT");
-    r = run_zel_info({"-v"}, env);
-    EXPECT_EQ(r.status, 0);
-    size_t at = r.err.find(dashes + "\n\nConfig spec: \n");
-    ASSERT_NE(at, std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("\n#", at), std::string::npos);
-    EXPECT_EQ(r.err.substr(r.err.size() - 49), dashes + "\n");
+    EXPECT_RUN(run_zel_info({"-m", "-v"}, env), 0, "",
+               banner + dashes +
+                   "\nConfig spec: \ncompiler     " ZEL_CXX_COMPILER
+                   "\nbuild-type   " ZEL_BUILD_TYPE "\nversion      " ZEL_VERSION "\n" +
+                   dashes);
 }
 
 } // namespace

@@ -1,74 +1,303 @@
-// The report: type, dimension and option rendering and dates in-process;
-// whole reports of the built tool, for each option set that changes the
-// layout, compared byte for byte.
+// Whole objects of both releases loaded by the built tool, and its report,
+// compared byte for byte: what each section becomes, the trailing blocks,
+// objects whose sections lie out of order and objects found by name; type,
+// dimension and option rendering, the flags, and the whole report for each
+// option set that changes the layout. Dates in-process.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
-#include "capture.h"
 #include "objrun.h"
-#include "qpd.h"
 #include "zel.h"
 #include "zel_print.h"
-#include "zel_symtab.h"
 
 using namespace objrun;
 
 namespace {
 
-// What print_type, the name, print_dims and print_type_options print.
-std::string render(const char *name, uint32_t flags, std::vector<int32_t> dims = {},
-                   const DomainRec *domain = nullptr, int32_t whereused = 0) {
-    Symbol s{};
-    s.name = name;
+std::string numbered(unsigned n) {
+    char b[16];
+    snprintf(b, sizeof b, "%-3u", n);
+    return b;
+}
+
+objw::SymbolEntry with_width(objw::SymbolEntry e, int width) {
+    e.width = width;
+    return e;
+}
+
+// A symbol-table entry and its SYMBOL TABLE line after the number; "@"
+// stands for the name (stored or made from the index).
+struct SymbolCase {
+    objw::SymbolEntry entry;
+    std::string shown;
+};
+
+const std::vector<SymbolCase> &symbol_cases() {
+    static const std::vector<SymbolCase> cases = {
+        {{"counter", LONG}, " long @"},
+        {{"ext_count", LONG | EXTERN}, " extern long @"},
+        {{"matrix", LONG | ARRAY, {3, 4}}, " long @(3,4)"},     // 1-byte sizes
+        {{"history", DOUBLE | ARRAY, {400}}, " double @(400)"}, // 2-byte sizes
+        {{"big", LONG | ARRAY, {70000}}, " long @(70000)"},     // 4-byte sizes
+        {{"grid", LONG | ARRAY, {2, 3, 4, 5}}, " long @(2,3,4,5)"},
+        {with_width({"w4", LONG | ARRAY, {7, 8}}, 4), " long @(7,8)"},
+        {with_width({"w2", STRING, {}, 9}, 2), " string @(9)"},
+        {{"names", STRING | ARRAY | FIXED, {5}, 40}, " string @(5,40) fixed"},
+        {{"wide", STRING | ARRAY | FIXED, {2, 3}, 300}, " string @(2,3,300) fixed"},
+        {{"buffer", STRING, {}, 300}, " string @(300)"},
+        {{"huge", STRING, {}, 100000}, " string @(100000)"},
+        {{"title", STRING | EXTERN, {}, 60}, " extern string @(60)"},
+        {{"code", STRING, {}, 10, "xxcode"}, " domain xxcode @"},
+        {{"cnames", STRING | ARRAY | FIXED, {5}, 20, "xxname"}, " domain xxname @(20) fixed"},
+        {{"total", DOUBLE, {}, 0, "xxamount"}, " domain xxamount @"},
+        {{"missing", DOUBLE, {}, 0, "xxnosuch"}, " double @"},
+        {{"xxcust", LONG | DD_NAME | EXTERN}, " extern DD_NAME long @"},
+        {{"main.i", LONG}, " long @"},
+    };
+    return cases;
+}
+
+std::vector<uint8_t> frames(int n) {
+    std::vector<uint8_t> code;
+    for (int i = 0; i < n; i++) {
+        std::vector<uint8_t> f = objw::function_frame(uint16_t(i));
+        code.insert(code.end(), f.begin(), f.end());
+    }
+    return code;
+}
+
+objw::ObjSpec program(int relno, uint32_t flags) {
+    objw::ObjSpec s;
+    s.relno = relno;
     s.flags = flags;
-    s.domain = domain;
-    s.whereused = whereused;
-    s.dim_count = uint16_t(dims.size());
-    for (size_t i = 0; i < dims.size(); ++i)
-        s.dims[i] = dims[i];
-    return capture([&] {
-               print_type(&s);
-               printf(" %s", s.name);
-               print_dims(&s);
-               print_type_options(&s);
-           })
-        .out;
+    s.compnr = {1207, -6011, 88};
+    for (const SymbolCase &c : symbol_cases())
+        s.symbols.push_back(c.entry);
+    s.used_dlls = {"oxxutil", "oxxother"};
+    s.functions = {
+        {"main"}, {"report"}, {"util_fmt", FUNCTION | EXTERN, 2}, {"nodll", FUNCTION | EXTERN, 0}};
+    s.code = frames(2);
+    s.global_functions = {"chr$", "printf"};
+    s.strings = {"Hello, world", "say \"hi\"", "", "two\nlines"};
+    s.doubles = {"3.14159", "1e10"};
+    s.domains = {{"xxcount", {}, {9999}}}; // an offset of no symbol
+    s.idents = {"@(#)otest.4gl, 24/01/15 [10:30], by builder on host h with portingset 7.2",
+                "$Id: otest.4gl 1.3 $"};
+    return s;
 }
 
-TEST(PrintType, StorageTypeDimsAndOptions) {
-    EXPECT_EQ(render("x", EXTERN | LONG | ARRAY, {10}), " extern long x(10)");
-    EXPECT_EQ(render("s", STRING, {20}), " string s(20)");
-    EXPECT_EQ(render("a", STRING | ARRAY, {5, 20}), " string a(5,20)");
-    EXPECT_EQ(render("b", BOOLEAN | LONG), " boolean b");
-    EXPECT_EQ(render("e", ENUM | LONG), " e");
-    EXPECT_EQ(render("m", STRING | TSS_STRING, {8}), " string m(8) mb");
-    EXPECT_EQ(render("z", BITSET | ENUM), " bset z");
-    EXPECT_EQ(render("o", OPTIONAL_ARG | LONG), " [ long ] o");
-    EXPECT_EQ(render("n", OPTIONAL_ARG), " n");
-    EXPECT_EQ(render("r", REF_ARG | LONG | ARRAY | BASED, {3, 4}), " ref long r(,)");
-    EXPECT_EQ(render("c", REF_ARG | CONST_ARG | DOUBLE), " const double c");
-    EXPECT_EQ(
-        render("all", COMMON | EXTERN | STATIC | GLOBAL | DD_NAME | TABLE | FIXED | BASED | DOUBLE),
-        " common extern static global DD_NAME table double all fixed based");
-    EXPECT_EQ(render("w", WHERE_USED | STRING, {30}, nullptr, 3), " string w(30) whereused 3");
+// The -s report of program(relno, flags).
+std::string tables_report(int relno, uint32_t flags) {
+    bool debug = flags & objflag::DEBUG;
+    std::string out = "\n" + banner("SYMBOL TABLE") + "\n";
+    unsigned i = 0;
+    for (const SymbolCase &c : symbol_cases()) {
+        std::string name =
+            (c.entry.flags & EXTERN) || debug ? c.entry.name : "<" + std::to_string(i) + ">";
+        std::string line = c.shown;
+        line.replace(line.find('@'), 1, name);
+        out += numbered(i++) + line + "\n";
+    }
+    bool fun_names = relno == 72 || (flags & (objflag::DEBUG | objflag::PROFILE));
+    out += "\n" + banner("FUNCTION TABLE") + "\n";
+    out += numbered(0) + " " + (fun_names ? "main" : "<0>") + "\n";
+    out += numbered(1) + " " + (fun_names ? "report" : "<1>") + "\n";
+    out += numbered(2) + " util_fmt\t(Hint: Located in DLL: oxxother)\n";
+    out += numbered(3) + " nodll\n"; // DLL number 0: no DLL, no hint
+    out += "\n" + banner("GLOBAL FUNCTIONS") + "\nchr$\nprintf\n";
+    out += "\n" + banner("STRING CONSTANTS") +
+           "\n\"Hello, world\"\n\"say \"hi\"\"\n\"\"\n\"two\nlines\"\n";
+    out += "\n" + banner("DOUBLE CONSTANTS") + "\n3.14159\n1e10\n";
+    return out;
 }
 
-TEST(PrintType, DomainReplacesTypeWordAndStringLength) {
-    DomainList list;
-    memcpy(list.package, "ab", 3);
-    DomainRec dom;
-    memcpy(dom.name, "kname", 6);
-    dom.list = &list;
-    char buf[32];
-    const std::string d = std::string(" domain ") + dddomainname_from_domain(&dom, buf);
-    EXPECT_EQ(render("s", STRING | OPTIONAL_ARG, {20}, &dom), d + " s");
-    EXPECT_EQ(render("a", STRING | ARRAY | EXTERN, {5, 20}, &dom), " extern" + d + " a(20)");
-    EXPECT_EQ(render("l", LONG | ARRAY, {7}, &dom), d + " l(7)");
+const std::string MISSING_DOMAIN = error_line("Domain 'xxnosuch' not found in data dictionary.");
+
+// The tables (-s), and everything between the header and the listing in
+// the full report: no DLL HINTS; domains: those of the symbols in their
+// order, then the records of the domains section. The missing domain is
+// not fatal.
+TEST(Load, BothReleasesLoadEverySection) {
+    const struct {
+        int relno;
+        uint32_t flags;
+    } variants[] = {
+        {72, 0}, {72, objflag::DEBUG}, {61, 0}, {61, objflag::DEBUG}, {61, objflag::PROFILE}};
+    for (auto v : variants) {
+        SCOPED_TRACE("relno " + std::to_string(v.relno) + " flags " + std::to_string(v.flags));
+        const objw::ObjSpec desc = program(v.relno, v.flags);
+        TestObject obj(desc);
+        EXPECT_RUN(obj.run({"-s"}), 0, tables_report(v.relno, v.flags), MISSING_DOMAIN);
+        RunResult r = obj.run();
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, MISSING_DOMAIN);
+        EXPECT_EQ(blocks(r.out, "USED DLL'S", "ASSEMBLER CODE"),
+                  "\n" + banner("USED DLL'S") + "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\n" +
+                      tables_report(v.relno, v.flags) + "\n" + banner("DOMAINS") +
+                      "\nxxcode\nxxname\nxxamount\nxxnosuch\nxxcount\n\n" +
+                      banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n" + desc.idents[1] +
+                      "\n\n" + banner("COMPNR CHECKS") +
+                      "\nCompnr check 1\t= 1207\nCompnr check 2\t= -6011\nCompnr check 3\t= 88\n");
+    }
+}
+
+// Entries given byte by byte, as another compiler could have written them.
+TEST(Load, RawSymbolEntries) {
+    const struct {
+        int relno;
+        std::vector<uint8_t> bytes;
+        std::string line;
+    } cases[] = {
+        {61, {0x38, 0x05, 'n', 'm', 0}, " extern string nm(5)"}, // code 56: STRING|EXTERN
+        {61, {0x36, 0x05}, " string <0>(5)"},                    // code 54: STRING
+        {61, {0xED, 'e', 0}, " extern table long e"},            // code 237: 0x40009
+        {72, {0, 0, 0x08, 0x14, 0x02, 0x01, 0x2C, 0x00, 0x0A}, " string <0>(10,300)"},
+        {72, {0, 0, 0x10, 0x11, 0x01, 0, 1, 0x11, 0x70}, " long <0>(70000)"},
+        {72, {0, 0, 0x04, 0x01}, " DD_NAME long <0>"}, // no size data at all
+    };
+    for (const auto &c : cases) {
+        objw::ObjSpec desc;
+        desc.relno = c.relno;
+        desc.sections[SEC_SYMTAB].raw = c.bytes;
+        desc.sections[SEC_SYMTAB].count = 1;
+        TestObject obj(desc);
+        RunResult r = obj.run({"-s"});
+        EXPECT_EQ(r.status, 0) << c.line;
+        EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0  " + c.line + "\n");
+    }
+}
+
+// A prototype record given byte by byte: counted name, function number,
+// counted domain of the result, flags, required and total argument counts,
+// then each argument: counted name and domain, flags, a counted reserved
+// text, the where-used kind (when the object has a revision), dimensions.
+TEST(Load, RawPrototypeRecord) {
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.obj_revision = 1;
+    desc.functions = {{"x0"}, {"x1"}, {"x2"}, {"f"}};
+    desc.sections[SEC_PROTOTYPES].raw = {0, 2, 'f', 0, 0, 3, 0, 7, 'x', 'x', 'c', 'o', 'd', 'e',
+                                         0, 0, 0,   0, 4, 1, 1, 0, 2,   'a', 0,   0,   0,   4,
+                                         0, 0, 1,   0, 0, 0, 9, 1, 0,   0,   0,   7};
+    desc.sections[SEC_PROTOTYPES].count = 1;
+    EXPECT_RUN(TestObject(desc).run({"-e"}), 0,
+               "\n" + banner("DLL PROTOTYPES") +
+                   text("\nfunction domain xxcode f(\n\\t long a(7) whereused 9 )\n\n"),
+               "");
+}
+
+objw::ObjSpec dll_object() {
+    objw::ObjSpec s;
+    s.kind = objw::Kind::Dll;
+    s.prototypes = {{"fmt", 0, LONG, {{"code", LONG}}}, {"sum", 1, DOUBLE}};
+    s.functions = {{"fmt"}, {"sum"}, {"helper"}};
+    s.code = frames(3);
+    s.usage = "Usage text\nsecond line";
+    s.function_descriptions = {{1, "Sums."}, {0, "Formats."}};
+    s.addinfo_records = {"build=test", "origin=otest.4gl"};
+    return s;
+}
+
+TEST(Load, AdditionalInformationChecksum) {
+    objw::ObjSpec desc = dll_object();
+    desc.addinfo_checksum = 7;
+    RunResult r = TestObject(desc).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, error_line("checksum for additional info failed, expected 7, but found " +
+                                std::to_string(objw::addinfo_sum(desc.addinfo_records))));
+    EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
+
+    desc.addinfo_records.clear(); // data length 0: not compared
+    r = TestObject(desc).run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// The sections are found by their offsets, in any order and with gaps:
+// the report differs only in the start offsets.
+TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
+    objw::ObjSpec desc = program(72, objflag::DEBUG);
+    desc.kind = objw::Kind::Dll;
+    desc.prototypes = {{"main", 0, LONG, {{"a", LONG}}}};
+    desc.usage = "usage";
+    desc.function_descriptions = {{0, "Main."}};
+    TempDir dir;
+    const std::string path = dir.path() + "/oxxtes/otest";
+    objw::write_object_file(desc, path);
+    RunResult plain = run_object(path);
+    ASSERT_EQ(plain.status, 0);
+    desc.order = {12, 3, 11, 10, 9, 8, 7, 6, 5, 4, 2, 1, 0};
+    desc.filler = 0xA5;
+    for (int i : {0, 4, 6, 8, 12})
+        desc.sections[size_t(i)].gap = 37 + uint32_t(i);
+    ASSERT_LT(layout_of(desc).start[SEC_IDENTS], layout_of(desc).start[SEC_SYMTAB]);
+    objw::write_object_file(desc, path);
+    const std::regex start("start: \\d+ *");
+    RunResult r = run_object(path);
+    r.out = std::regex_replace(r.out, start, "");
+    EXPECT_RUN(r, 0, std::regex_replace(plain.out, start, ""), plain.err);
+}
+
+// An installation of its own: the sample's files and two objects, found by
+// their names through the file definitions.
+TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
+    Installation kte;
+    // A copy under another name keeps the file-name checksum of the first.
+    std::vector<uint8_t> image = kte.add("oxxtest", program(72, 0));
+    write_file(kte.path("oxxtest2"), std::string(image.begin(), image.end()));
+    RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, kte.env());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO") +
+                              "\nObject\t\t= oxxtest\nPathname\t= " + kte.path("oxxtest") + "\n",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_EQ(r.err, "oxxtest: Error: Domain 'xxnosuch' not found in data dictionary.\n");
+
+    EXPECT_RUN(run_zel_info({"-h", "-m", "oxxtest2"}, kte.env()), 1, "",
+               fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));
+}
+
+// Type words, storage and option words, dimensions and domains, as the
+// SYMBOL TABLE shows them for symbols of every kind of flag word.
+TEST(Report, TypeWordsDimensionsAndOptions) {
+    const struct {
+        objw::SymbolEntry entry;
+        const char *shown;
+    } cases[] = {
+        {{"x", EXTERN | LONG | ARRAY, {10}}, " extern long x(10)"},
+        {{"b", BOOLEAN | LONG}, " boolean b"},
+        {{"bo", BOOLEAN}, " boolean bo"},
+        {{"e", ENUM | LONG}, " e"},
+        {{"m", STRING | TSS_STRING, {}, 8}, " string m(8) mb"},
+        {{"z", BITSET | ENUM}, " bset z"},
+        {{"zb", BITSET}, " bset zb"},
+        {{"ze", ENUM}, " bset ze"},
+        {{"o", OPTIONAL_ARG | LONG}, " [ long ] o"},
+        {{"n", OPTIONAL_ARG}, " n"},
+        {{"r", REF_ARG | LONG | ARRAY | BASED, {3, 4}}, " ref long r(,)"},
+        {{"c", REF_ARG | CONST_ARG | DOUBLE}, " const double c"},
+        {{"all", COMMON | EXTERN | STATIC | GLOBAL | DD_NAME | TABLE | FIXED | BASED | DOUBLE},
+         " common extern static global DD_NAME table double all fixed based"},
+        {{"w", WHERE_USED | STRING, {}, 30}, " string w(30) whereused 0"},
+        {{"s", STRING | OPTIONAL_ARG, {}, 20, "xxname"}, " domain xxname s"},
+        {{"ec", STRING | EXTERN, {}, 10, "xxcode"}, " extern domain xxcode ec"},
+        {{"a", STRING | ARRAY, {5}, 20, "xxname"}, " domain xxname a(20)"},
+        {{"l", LONG | ARRAY, {7}, 0, "xxcount"}, " domain xxcount l(7)"},
+    };
+    objw::ObjSpec desc;
+    desc.flags = objflag::DEBUG;
+    std::string want = "\n" + banner("SYMBOL TABLE") + "\n";
+    for (const auto &c : cases) {
+        want += (std::to_string(desc.symbols.size()) + "  ").substr(0, 3) + c.shown + "\n";
+        desc.symbols.push_back(c.entry);
+    }
+    EXPECT_RUN(TestObject(desc).run({"-s"}), 0, want + "\n" + banner("FUNCTION TABLE") + "\n", "");
 }
 
 TEST(DateToStr, MatchesTheCivilCalendar) {
@@ -86,62 +315,6 @@ TEST(DateToStr, MatchesTheCivilCalendar) {
     EXPECT_STREQ(date_to_str(730120 + 59), "2000-02-29");
     for (int32_t bad : {0, -5, 3652060})
         EXPECT_STREQ(date_to_str(bad), "    -  -  ");
-}
-
-class ReportInProcess : public testing::Test {
-  protected:
-    void SetUp() override {
-        init_zel_struct();
-        create_keytab();
-        init_keytab();
-    }
-    Captured report(uint32_t info, ByteView *domains = nullptr) {
-        zel.info = info;
-        return capture([&] { print_object_ex(hdr, domains); });
-    }
-    ObjHeader hdr;
-};
-
-// The flags word is signed in the header: a mask of the top bit still tests
-// it. All five flag names, in the order the line gives them.
-TEST_F(ReportInProcess, FlagTestAndAllFlagNames) {
-    hdr.flags = int32_t(0x80000001u);
-    zel.flagmask = 0x80000000u;
-    Captured c = report(INFO_FLAGS | INFO_SYMTAB);
-    EXPECT_TRUE(c.stopped && c.status == 0 && c.out.empty());
-    zel.flagmask = 0;
-    hdr.flags = 0x1F;
-    EXPECT_EQ(report(INFO_FLAGS).out,
-              "\n" + banner("OBJECT FLAGS") +
-                  "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n");
-}
-
-// Domain records: name, NUL, 16-bit count, count 4-byte offsets.
-std::vector<uint8_t> domain_records(const std::vector<std::pair<std::string, int>> &recs) {
-    std::vector<uint8_t> buf;
-    for (const auto &[name, n] : recs) {
-        buf.insert(buf.end(), name.begin(), name.end());
-        buf.push_back(0);
-        buf.push_back(uint8_t(n >> 8));
-        buf.push_back(uint8_t(n));
-        buf.insert(buf.end(), size_t(n) * 4, 0xAB);
-    }
-    buf.push_back(0);
-    return buf;
-}
-
-// A domain count larger than the records, or offsets cut off: the walk ends
-// the run at the buffer's end and releases the buffer.
-TEST_F(ReportInProcess, DomainWalkStaysInsideTheBuffer) {
-    hdr.count[SEC_DOMAINS] = 3;
-    std::vector<uint8_t> doms = domain_records({{"abkname", 1}, {"cdother", 1}});
-    doms.pop_back(); // no trailing NUL
-    ByteView view = ByteView::of(doms.data(), doms.size());
-    Captured c = report(INFO_ALL, &view);
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.status, 1);
-    EXPECT_NE(c.out.find("abkname\ncdother\n"), std::string::npos);
-    EXPECT_EQ(view.size, 0u);
 }
 
 // A program object with one entry of every list, symbols typed by domains of
@@ -260,7 +433,8 @@ function main:
     8\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
 )";
 
-const std::string MISSING_DOMAIN = "olay: Error: Domain 'xxnope' not found in data dictionary.\n";
+const std::string LAYOUT_MISSING_DOMAIN =
+    "olay: Error: Domain 'xxnope' not found in data dictionary.\n";
 
 // The blocks that the smaller option sets print are compared with the
 // pieces of the full report, which is itself compared whole.
@@ -280,69 +454,71 @@ class ReportRun : public testing::Test {
     std::string idents() const { return blocks(full, "OBJECT IDENTS", "COMPNR CHECKS"); }
     std::string listing() const { return full.substr(full.find(lead + "ASSEMBLER")); }
 
-    // Runs the tool and expects status 0, `want` on standard output and
-    // `err` on standard error.
-    void expect_report(const std::vector<std::string> &options, const std::string &want,
-                       const std::string &err = MISSING_DOMAIN) {
-        RunResult r = run_object(path, options);
-        SCOPED_TRACE(testing::PrintToString(options));
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, want);
-        EXPECT_EQ(r.err, err);
-    }
-
     const std::string lead = "\n" + std::string(27, '-');
     TempDir dir;
     std::string path, full;
 };
 
-TEST_F(ReportRun, AllAndNoOptionPrintTheSameFullReport) {
-    expect_report({"-a"}, full);
-    expect_report({}, full);
+// -a and no option print the full report. Every option letter together
+// still lacks the bit that only the full set has: no DOMAINS, no COMPNR
+// CHECKS; -s keeps the DLL HINTS away, and with -h the flags show only in
+// the header. -c alone prints nothing. Standard output is a file here: the
+// listing still follows the text printed before. -f without a mask: the
+// flags block comes first, whatever the order of the options; a mask tests
+// the flags word instead and ends the run before any block (status 1: a
+// flag is missing); with -h the mask is ignored. -d: the DLL HINTS block,
+// unless -s shows the hints in the FUNCTION TABLE; the hint line is
+// "function ", the name padded to 25 columns, a blank.
+TEST_F(ReportRun, OptionSets) {
+    const std::string flags =
+        "\n" + banner("OBJECT FLAGS") + "\nobject_flags\t= 1=NOTRANSACTIONS  2=DEBUG  \n";
+    const std::string hints =
+        "\n" + banner("DLL HINTS") +
+        "\nfunction util_sum                  (Hint: Located in DLL: oxxutil)\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+        int status = 0;
+    } cases[] = {
+        {{"-a"}, full},
+        {{}, full},
+        {{"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing()},
+        {{"-h"}, header()},
+        {{"-s"}, tables()},
+        {{"-w"}, idents()},
+        {{"-wi"}, idents() + listing()},
+        {{"-c"}, ""},
+        {{"-f"}, flags},
+        {{"-w", "-f"}, flags + idents()},
+        {{"-f3i"}, ""}, // a mask followed by letters
+        {{"-f9s"}, "", 1},
+        {{"-hf9"}, header()},
+        {{"-d"}, used_dlls() + hints},
+        {{"-ds"}, used_dlls() + tables()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        EXPECT_RUN(run_object(path, c.options), c.status, c.out, LAYOUT_MISSING_DOMAIN);
+    }
 }
 
-// Every option letter together still lacks the bit that only the full set
-// has: no DOMAINS, no COMPNR CHECKS; -s keeps the DLL HINTS away, and with -h
-// the flags show only in the header.
-TEST_F(ReportRun, EveryOptionLetterIsNotTheFullSet) {
-    expect_report({"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing());
-}
-
-// -h, -s, -w and -i alone or together; -c alone prints nothing. Standard
-// output is a file here: the listing still follows the text printed before.
-TEST_F(ReportRun, SingleBlocks) {
-    expect_report({"-h"}, header());
-    expect_report({"-s"}, tables());
-    expect_report({"-w"}, idents());
-    expect_report({"-wi"}, idents() + listing());
-    expect_report({"-c"}, "");
-}
-
-// -f without a mask: the flags block comes first, whatever the order of the
-// options. A mask tests the flags word instead and ends the run before any
-// block; with -h the mask is ignored.
-TEST_F(ReportRun, FlagsBlockOrFlagTest) {
-    const std::string flags = text(R"(
----------------------------OBJECT FLAGS---------------------------------
-object_flags\t= 1=NOTRANSACTIONS  2=DEBUG  
-)");
-    expect_report({"-f"}, flags);
-    expect_report({"-w", "-f"}, flags + idents());
-    expect_report({"-f3i"}, ""); // a mask followed by letters
-    RunResult r = run_object(path, {"-f9s"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    expect_report({"-hf9"}, header());
-}
-
-// -d: the DLL HINTS block, unless -s shows the hints in the FUNCTION TABLE.
-// The hint line: "function ", the name padded to 25 columns, a blank.
-TEST_F(ReportRun, DllHintsOnlyWithoutTheSymbolTable) {
-    expect_report({"-d"}, used_dlls() + text(R"(
----------------------------DLL HINTS------------------------------------
-function util_sum                  (Hint: Located in DLL: oxxutil)
-)"));
-    expect_report({"-ds"}, used_dlls() + tables());
+// Every flag name, in the order of the flags line. The flags word is signed
+// in the header: a mask of its top bit still tests it. Masks are decimal.
+TEST(ReportFlags, AllNamesAndMasks) {
+    objw::ObjSpec desc;
+    desc.flags = 0x8000001Fu;
+    TestObject obj(desc);
+    EXPECT_RUN(obj.run({"-f"}), 0,
+               "\n" + banner("OBJECT FLAGS") +
+                   "\nobject_flags\t= 1=NOTRANSACTIONS  4=PROFILE  2=DEBUG  8=DLL  16=STICKY  \n",
+               "");
+    const std::pair<const char *, int> masks[] = {{"-f2147483648", 0}, {"-f2147483679", 0},
+                                                  {"-f2147483680", 1}, {"-f10", 0},
+                                                  {"-f9", 0},          {"-f32", 1}};
+    for (const auto &[mask, status] : masks) {
+        SCOPED_TRACE(mask);
+        EXPECT_RUN(obj.run({mask, "-s"}), status, "", "");
+    }
 }
 
 // An object with every list empty: after the header only the two table
@@ -370,16 +546,15 @@ Compnr check 3\t= 0
 
 ---------------------------ASSEMBLER CODE-------------------------------
 )"));
-    r = run_object(path, {"-sdweuf"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, text(R"(
+    EXPECT_RUN(run_object(path, {"-sdweuf"}), 0, text(R"(
 ---------------------------OBJECT FLAGS---------------------------------
 object_flags\t= 
 
 ---------------------------SYMBOL TABLE---------------------------------
 
 ---------------------------FUNCTION TABLE-------------------------------
-)"));
+)"),
+               "");
 }
 
 } // namespace

@@ -59,6 +59,34 @@ class TestObject {
     objw::Layout layout_;
 };
 
+// A temporary installation with the sample's settings, file definitions and
+// data dictionary; objects are written where its definitions find them
+// (o names under $KTE/obj).
+class Installation {
+  public:
+    Installation() {
+        for (const char *sub : {"lib", "dd"})
+            std::filesystem::copy(SAMPLE_KTE "/" + std::string(sub), dir() + "/" + sub,
+                                  std::filesystem::copy_options::recursive);
+    }
+    const std::string &dir() const { return dir_.path(); }
+    std::string path(const std::string &name) const {
+        return objw::object_path(dir() + "/obj", name);
+    }
+    std::vector<std::string> env() const {
+        return {"KTE=" + dir(), "KTE_LOG", "T=tty1", "USER=tester"};
+    }
+    // Writes object `name` where the definitions find it; returns its bytes.
+    std::vector<uint8_t> add(const std::string &name, const objw::ObjSpec &desc) const {
+        std::vector<uint8_t> image = objw::build_object(desc, path(name));
+        write_file(path(name), std::string(image.begin(), image.end()));
+        return image;
+    }
+
+  private:
+    TempDir dir_;
+};
+
 // Where the sections and trailing blocks of `desc` lie (to aim patches).
 inline objw::Layout layout_of(const objw::ObjSpec &desc) {
     objw::Layout l;
@@ -110,6 +138,29 @@ inline std::string text(std::string_view raw, const std::string &dir = "") {
         }
     }
     return out;
+}
+
+// Listing tests are written side by side: assembler source on the left of a
+// '|', the listing lines that it gives on the right (in the notation of
+// text()). A line without '|' is source only; a line with nothing in front of
+// the '|' is listing only.
+struct SideBySide {
+    std::string source, listing;
+};
+inline SideBySide side_by_side(std::string_view raw) {
+    SideBySide r;
+    while (!raw.empty()) {
+        size_t end = raw.find('\n');
+        std::string_view line = raw.substr(0, end);
+        raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
+        size_t bar = line.find('|');
+        r.source += std::string(line.substr(0, bar)) + "\n";
+        if (bar == std::string_view::npos) continue;
+        std::string_view right = line.substr(bar + 1);
+        if (!right.empty() && right[0] == ' ') right.remove_prefix(1);
+        r.listing += text(right) + "\n";
+    }
+    return r;
 }
 
 inline const std::string SUMMARY_ONE_ERROR = "\n  1 ERROR     REPORTED.\n\n";

@@ -100,3 +100,29 @@ void write_file(const std::string &path, const std::string &content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
 }
+
+std::string log_digest(const std::string &path) {
+    std::istringstream in(read_file(path));
+    std::string digest, line;
+    bool text = false;
+    while (std::getline(in, line)) {
+        // Behind the time stamp: "]:", the level letter, ":", the user, ": ".
+        size_t at = line.find("]:"), user_end = line.find(": ", at + 4);
+        if (at == std::string::npos || user_end == std::string::npos) continue;
+        std::string rest = line.substr(user_end + 2);
+        if (rest.rfind("Log message called from ", 0) == 0) {
+            size_t colon = rest.find(": #"), kw = rest.find(" keyword: ");
+            digest += line.substr(at + 2, 1) + " " + rest.substr(24, colon - 24) +
+                      rest.substr(kw + 9) + ":";
+        } else if (rest.rfind("Log_mesg: ", 0) == 0) {
+            digest += " " + rest.substr(10);
+            text = true;
+        } else if (rest.rfind("******* E N D", 0) == 0) {
+            digest += "\n";
+            text = false;
+        } else if (text) {
+            digest += "|" + rest;
+        }
+    }
+    return digest;
+}

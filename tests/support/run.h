@@ -10,6 +10,16 @@ struct RunResult {
     std::string err;
 };
 
+// Expects a run's exit status, standard output and standard error.
+#define EXPECT_RUN(run, status_, out_, err_)                                                       \
+    do {                                                                                           \
+        SCOPED_TRACE("EXPECT_RUN");                                                                \
+        const RunResult &run_ = (run);                                                             \
+        EXPECT_EQ(run_.status, status_);                                                           \
+        EXPECT_EQ(run_.out, out_);                                                                 \
+        EXPECT_EQ(run_.err, err_);                                                                 \
+    } while (0)
+
 // Runs `program` with `args` (argv[0] is the program's base name unless
 // `argv0` is given). `env` entries "NAME=value" are added to (or replace in)
 // the current environment; "NAME" alone removes it. `cwd` empty: stay.
@@ -36,3 +46,8 @@ class TempDir {
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+
+// The blocks of a log file in short, one line each: the level letter, where
+// the message was logged from (without the line), its keyword and its text,
+// whose lines are joined by "|": "W al_1/al_fpath KTE_TMP: text".
+std::string log_digest(const std::string &path);

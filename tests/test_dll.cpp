@@ -1,0 +1,661 @@
+// DLL linkage. In-process: the used-DLL list, the DLL function order, and
+// the DLL loading and linking that only library users call. Through the
+// built tools, whole outputs and exit statuses: the DLL blocks of the report
+// for DLL and program objects of both format releases, and zel_ldd on
+// installations of writer-made objects.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capture.h"
+#include "objdesc.h"
+#include "objrun.h"
+#include "zel.h"
+#include "zel_dll.h"
+#include "zel_error.h"
+#include "zel_symtab.h"
+
+using namespace objrun;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class DllTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        init_zel_struct();
+        create_keytab();
+        zel.info = INFO_ALL;
+        zel.objname = "prog";
+        zel.cur_file = zel.cur_origin = zel.objname.c_str();
+        zel.funnr.assign(8, nullptr);
+    }
+    Symbol *fn(const char *name) { return looktoken(nullptr, name, TOK_FUNCTION); }
+    static Names args(const Symbol *f) {
+        Names v;
+        for (const Symbol *a = f ? f->next_arg : nullptr; a; a = a->next_arg)
+            v.push_back(a->name);
+        return v;
+    }
+};
+
+// Empty names are errors; a name given again is the same DLL. DLL functions
+// sort by name as unsigned bytes, namesakes in the order they came.
+TEST_F(DllTest, UsedDllListAndDllFunctionOrder) {
+    DllEntry *a = add_dll_list("liba");
+    Captured c = capture([] { EXPECT_EQ(add_dll_list(""), add_dll_list(nullptr)); });
+    EXPECT_EQ(zel.errors, 2);
+    EXPECT_EQ(c.err, "prog: Error: add_dll_list\nprog: Error: add_dll_list\n");
+    EXPECT_EQ(add_dll_list("liba"), a);
+    DllEntry *b = add_dll_list("libb");
+    EXPECT_EQ(search_dll(2), b);
+    EXPECT_EQ(search_dll(0), nullptr);
+
+    std::vector<Symbol *> made;
+    for (const char *name : {"b", "\xe4z", "a", "b", "z"}) {
+        made.push_back(addsymbol(nullptr, name, FUNCTION, TOK_FUNCTION, 0, 0, 0, 0));
+        add_dllfunc_list(made.back());
+    }
+    EXPECT_EQ(zel.dll_funcs, (std::vector<Symbol *>{made[2], made[0], made[3], made[4], made[1]}));
+}
+
+// DLL objects written into a temporary directory and named by their path.
+class DllLoadTest : public DllTest {
+  protected:
+    void SetUp() override {
+        DllTest::SetUp();
+        zel.info = 0; // on-demand loading is the compiler's: no number table
+    }
+    DllEntry *dll(const std::string &name, std::vector<objw::Prototype> protos, bool bad = false) {
+        objw::ObjSpec desc;
+        desc.kind = objw::Kind::Dll;
+        desc.prototypes = std::move(protos);
+        if (bad) desc.header.magic = "[_nothing_]";
+        objw::write_object_file(desc, dir.path() + "/" + name);
+        return add_dll_list((dir.path() + "/" + name).c_str());
+    }
+    static objw::Prototype proto(const std::string &name, uint32_t argflags = 0) {
+        objw::Prototype p(name, 0);
+        if (argflags) p.args.push_back(objw::ProtoArg("x", argflags));
+        return p;
+    }
+    Symbol *wanted(const char *name, int declared = 0) {
+        return addsymbol(nullptr, name, FUNCTION, TOK_FUNCTION, 1, 0, 0, declared);
+    }
+    TempDir dir;
+};
+
+TEST_F(DllLoadTest, LinkLoadsDllsInOrderUntilResolved) {
+    DllEntry *one = dll("oone", {proto("alpha")});
+    DllEntry *two = dll("otwo", {proto("beta", LONG), proto("alpha")});
+    Symbol *beta = wanted("beta");
+    EXPECT_EQ(link_dll_function(wanted("alpha")), 1);
+    EXPECT_EQ(one->loaded * 10 + two->loaded, 10);
+    Captured c = capture([&] { EXPECT_EQ(link_dll_function(beta), 1); });
+    EXPECT_EQ(beta->dll, two);
+    EXPECT_EQ(beta->origin, two->name);
+    EXPECT_EQ(args(beta), Names{"x"});
+    EXPECT_EQ(zel.warnings, 1); // alpha again, and the first one is listed
+    EXPECT_EQ(c.err, "prog: Warning: Function 'alpha' in DLL '" + two->name +
+                         "' ignored. Taken from DLL '" + one->name + "'\n");
+    EXPECT_EQ(fn("alpha")->dll, one);
+    EXPECT_EQ(load_next_dll(), nullptr);
+    EXPECT_EQ(link_dll_function(wanted("gamma")), 0);
+    EXPECT_EQ(link_dll_function(wanted("own", 1)), 0);
+}
+
+// A function defined in the source keeps its definition. A declaration must
+// have the required arguments at least and no more than the prototype takes
+// (any number for a variable list), each of the type and passing of the
+// prototype's; the prototype's arguments replace the declared ones.
+TEST_F(DllLoadTest, SourceDefinitionWinsAndDeclarationsAreChecked) {
+    Symbol *src = wanted("fromsrc", 1);
+    src->origin = "main.src";
+    src->line = 12;
+    const int32_t nodims[4] = {};
+    const struct {
+        const char *name;
+        std::vector<uint32_t> declared; // argument flags of the declaration
+        int required, argcount;         // of the prototype, whose arguments are x (and y)
+        bool two, matches;
+    } decls[] = {
+        {"d_string", {LONG}, -1, -1, false, false},
+        {"d_ref", {REF_ARG | STRING}, -1, -1, false, false},
+        {"d_same", {STRING}, -1, -1, false, true},
+        {"d_few", {STRING}, -1, -1, true, false},
+        {"d_many", {STRING, LONG}, -1, -1, false, false},
+        {"d_var", {STRING, LONG, DOUBLE}, -1, 255, false, true},
+        {"d_optional", {STRING}, 0, -1, true, true},
+    };
+    std::vector<objw::Prototype> protos = {proto("fromsrc")};
+    for (const auto &d : decls) {
+        Symbol *last = wanted(d.name);
+        for (uint32_t flags : d.declared)
+            last = create_function_arg(zel.hdr, last, "d", nullptr, flags, "", 0, 0, nodims);
+        protos.push_back(proto(d.name, STRING));
+        protos.back().required = d.required;
+        protos.back().argcount = d.argcount;
+        if (d.two) protos.back().args.push_back(objw::ProtoArg("y", LONG));
+    }
+    DllEntry *e = dll("osrc", protos);
+    Captured c = capture([] { load_next_dll(); });
+    std::string want = "prog: Warning: Function 'fromsrc' in DLL '" + e->name +
+                       "' ignored. Taken from main.src(12)\n";
+    for (const auto &d : decls) {
+        EXPECT_EQ(args(fn(d.name)), (d.two ? Names{"x", "y"} : Names{"x"})) << d.name;
+        EXPECT_EQ(fn(d.name)->ref_to_dll, 1) << d.name;
+        if (!d.matches)
+            want += "prog: Error: Declaration of function '" + std::string(d.name) +
+                    "' does not match its prototype in DLL '" + e->name + "'\n";
+    }
+    EXPECT_EQ(src->ref_to_dll, 0);
+    EXPECT_EQ(c.err, want);
+}
+
+TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
+    DllEntry *bad = dll("obad", {proto("f")}, true);
+    Captured c = capture([&] { EXPECT_EQ(load_next_dll(), bad); });
+    EXPECT_EQ(bad->loaded, 1);
+    EXPECT_EQ(fn("f"), nullptr);
+    EXPECT_EQ(c.err, "prog: Error: DLL '" + bad->name + "' not in proper format.\n");
+
+    add_dll_list((dir.path() + "/omissing").c_str());
+    c = capture([] { load_next_dll(); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.err, dir.path() +
+                         "/omissing: No such file or directory\nprog: Fatal Error: Can't "
+                         "open DLL '" +
+                         dir.path() + "/omissing' for reading\n\n  2 ERRORS    REPORTED.\n\n");
+}
+
+// ---------------------------------------------------------------------------
+// The DLL blocks as the built tool prints them.
+
+// A DLL object that exports seven functions, not in name order: optional and
+// variable argument lists with and without argument records, reference
+// arguments with dimensions, where-used numbers, arguments and results
+// typed by domains (one of them unknown to the dictionary), booleans, a
+// function without result type. It calls one function of another DLL. One
+// description names a function number outside the table: it is skipped.
+const char LIBRARY[] = R"(kind dll
+uses oxxbase
+proto sum fun=sum flags=DOUBLE
+arg values flags=DOUBLE|ARRAY dims=10
+arg count flags=LONG|REF_ARG|WHERE_USED where=2
+arg grid flags=LONG|REF_ARG|ARRAY dims=3,4
+proto fmt fun=fmt ret=xxname flags=STRING required=1 args=2
+arg code flags=STRING domain=xxcode
+arg width flags=LONG|OPTIONAL_ARG
+proto logv fun=logv flags=LONG required=1 args=var
+arg fmt flags=STRING|CONST_ARG|WHERE_USED where=3
+proto anyv fun=anyv flags=LONG required=0 args=var
+proto opt2 fun=opt2 flags=LONG required=0 args=2
+arg a flags=LONG domain=xxcount
+arg b flags=DOUBLE domain=xxnope
+proto none fun=none flags=0
+proto Zed fun=Zed flags=LONG|BOOLEAN
+arg on flags=LONG|BOOLEAN
+function fmt
+function sum
+function logv
+function anyv
+function opt2
+function none
+function Zed
+function helper
+function basefn dll=oxxbase
+usage Library of test functions.\nSecond line.
+describe fmt Formats a code.
+describe 99 Outside the table.
+describe logv Logs a line.
+describe sum Sums values.
+)";
+
+std::string replaced(std::string s, const std::string &from, const std::string &to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+const std::string USAGE = text(R"(
+---------------------------DLL USAGE DESCRIPTION------------------------
+Library of test functions.
+Second line.
+)");
+
+// Sorted by name as unsigned bytes ("Zed" first), each followed by its
+// description, if any. Positions above the required count are bracketed;
+// "width" carries OPTIONAL_ARG as well, whose brackets belong to its type
+// text.
+const std::string PROTOTYPES = text(R"(
+---------------------------DLL PROTOTYPES-------------------------------
+function boolean Zed(
+\t boolean on )
+
+function long anyv(
+\t ... )
+
+function domain xxname fmt(
+\t domain xxcode code,
+\t [ [ long ] width ] )
+
+Formats a code.
+function long logv(
+\t const string fmt whereused 3,
+\t ... )
+
+Logs a line.
+function none(
+\t )
+
+function long opt2(
+\t [ domain xxcount a ],
+\t [ double b ] )
+
+function double sum(
+\t double values(10),
+\t ref long count whereused 2,
+\t ref long grid(,) )
+
+Sums values.
+)");
+
+// -ds of the library, and the same blocks in the full report.
+const std::string LIBRARY_DS = text(R"(
+---------------------------USED DLL'S-----------------------------------
+Used DLL\t= oxxbase
+
+---------------------------SYMBOL TABLE---------------------------------
+
+---------------------------FUNCTION TABLE-------------------------------
+0   fmt
+1   sum
+2   logv
+3   anyv
+4   opt2
+5   none
+6   Zed
+7   helper
+8   basefn\t(Hint: Located in DLL: oxxbase)
+)");
+
+// The hint line in the DLL HINTS block: "function ", the name padded to 25
+// columns, a blank.
+const std::string LIBRARY_D = text(R"(
+---------------------------USED DLL'S-----------------------------------
+Used DLL\t= oxxbase
+
+---------------------------DLL HINTS------------------------------------
+function basefn                    (Hint: Located in DLL: oxxbase)
+)");
+
+class DllReport : public testing::Test {
+  protected:
+    std::string write(const objw::ObjSpec &desc, const std::string &name) {
+        std::string path = dir.path() + "/" + name;
+        objw::write_object_file(desc, path);
+        return path;
+    }
+    // Runs the tool; a run that fails or complains yields a marker text.
+    static std::string report(const std::string &options, const std::string &path) {
+        RunResult r = run_object(path, options.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{options});
+        if (r.status != 0 || !r.err.empty())
+            return "<status " + std::to_string(r.status) + ": " + r.err + ">" + r.out;
+        return r.out;
+    }
+
+    TempDir dir;
+};
+
+// -e alone shows no descriptions; everything shows the DLL blocks in their
+// order, no DLL HINTS. Release 61 keeps the booleans of a symbol in flag
+// bits 16, 17, 24 and 25, so neither BOOLEAN nor OPTIONAL_ARG reaches the
+// type texts, and stores no name for a function of its own that it does not
+// export. Revision 0 stores no where-used numbers.
+TEST_F(DllReport, LibraryOfBothReleases) {
+    for (int relno : {72, 61}) {
+        for (int32_t revision : {7, 0}) {
+            SCOPED_TRACE(std::to_string(relno) + " revision " + std::to_string(revision));
+            std::string protos = PROTOTYPES, ds = LIBRARY_DS;
+            if (relno == 61) {
+                protos = replaced(
+                    replaced(protos, "boolean Zed(\n\t boolean on", "long Zed(\n\t long on"),
+                    "[ [ long ] width ]", "[ long width ]");
+                ds = replaced(ds, "7   helper", "7   <7>");
+            }
+            if (revision == 0)
+                protos = replaced(replaced(protos, " whereused 2", ""), " whereused 3", "");
+            std::string plain = protos;
+            for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
+                plain = replaced(plain, d, "");
+            const std::string path =
+                write(objw::parse_description("relno " + std::to_string(relno) + "\nrevision " +
+                                              std::to_string(revision) + "\n" + LIBRARY),
+                      "olib");
+            EXPECT_EQ(report("-e", path), plain);
+            EXPECT_EQ(report("-u", path), USAGE);
+            EXPECT_EQ(report("-eu", path), USAGE + protos);
+            EXPECT_EQ(report("-d", path), LIBRARY_D);
+            EXPECT_EQ(report("-ds", path), ds);
+            const std::string all = report("-a", path);
+            EXPECT_EQ(blocks(all, "DLL USAGE", "COMPNR CHECKS"), USAGE + protos + ds);
+            EXPECT_EQ(report("", path), all);
+        }
+    }
+}
+
+// A second prototype of a name is dropped with its argument records; the
+// next record is read where it starts. A description of the function
+// number of the dropped one shows nowhere. Release 61 marks the first one
+// used (flag bit 16), so dropping the second is worth a warning.
+TEST_F(DllReport, DuplicatePrototypeIsDropped) {
+    const std::string want = text(R"(
+---------------------------DLL PROTOTYPES-------------------------------
+function long after(
+\t long x )
+
+Comes after.
+function long dup(
+\t )
+
+First one.
+)");
+    for (const char *relno : {"72", "61"}) {
+        const std::string path = write(objw::parse_description(std::string("relno ") + relno + R"(
+kind dll
+revision 1
+function dup
+function dup
+function after
+proto dup fun=0 flags=)" + (relno[0] == '6' ? "LONG|0x10000" : "LONG") +
+                                                               R"(
+proto dup fun=1 flags=DOUBLE
+arg lost flags=STRING|WHERE_USED domain=xxcode dims=1,2 where=4
+proto after fun=2 flags=LONG
+arg x flags=LONG
+describe 0 First one.
+describe 1 Second one.
+describe 2 Comes after.
+)"),
+                                       "odup");
+        EXPECT_RUN(run_object(path, {"-eu"}), 0, want,
+                   relno[0] == '7' ? ""
+                                   : "odup: Warning: Function 'dup' in DLL '" + path +
+                                         "' ignored. Taken from DLL '" + path + "'\n");
+    }
+}
+
+objw::FunctionEntry from_dll(std::string name, uint32_t number) {
+    return {std::move(name), FUNCTION | EXTERN, number};
+}
+
+// Program objects that use DLLs: a DLL name given twice counts once (olib3
+// is DLL number 3 of the first); a function with DLL number 0 gets no hint.
+// Release 61 stores the names of DLL functions (flags 0x208 hold EXTERN) but
+// not those of the program's own functions. No prototypes, no descriptions:
+// -eu prints nothing.
+TEST_F(DllReport, ProgramsOfBothReleases) {
+    const struct {
+        int relno;
+        std::vector<std::string> dlls;
+        std::vector<objw::FunctionEntry> functions;
+        std::string used, hints, table;
+    } cases[] = {
+        {72,
+         {"olib1", "olib2", "olib1", "olib3"},
+         {{"main"},
+          from_dll("f_one", 1),
+          from_dll("f_three", 3),
+          from_dll("f_zero", 0),
+          from_dll("f_two", 2)},
+         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\nUsed DLL\\t= olib3\n",
+         R"(function f_one                     (Hint: Located in DLL: olib1)
+function f_three                   (Hint: Located in DLL: olib3)
+function f_two                     (Hint: Located in DLL: olib2)
+)",
+         R"(0   main
+1   f_one\t(Hint: Located in DLL: olib1)
+2   f_three\t(Hint: Located in DLL: olib3)
+3   f_zero
+4   f_two\t(Hint: Located in DLL: olib2)
+)"},
+        {61,
+         {"olib1", "olib2"},
+         {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}},
+         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\n",
+         "function g_two                     (Hint: Located in DLL: olib2)\n",
+         R"(0   <0>
+1   g_two\t(Hint: Located in DLL: olib2)
+2   g_zero
+3   <3>
+)"},
+        // The DLL HINTS heading stands even when no function has a DLL.
+        {72, {"olib1"}, {from_dll("f_zero", 0)}, "Used DLL\\t= olib1\n", "", "0   f_zero\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.relno);
+        objw::ObjSpec desc;
+        desc.relno = c.relno;
+        desc.obj_revision = 3;
+        desc.used_dlls = c.dlls;
+        desc.functions = c.functions;
+        const std::string path = write(desc, "oprog");
+        const std::string used = "\n" + banner("USED DLL'S") + "\n" + text(c.used);
+        EXPECT_EQ(report("-d", path), used + "\n" + banner("DLL HINTS") + "\n" + c.hints);
+        const std::string with_symbols = used + "\n" + banner("SYMBOL TABLE") + "\n\n" +
+                                         banner("FUNCTION TABLE") + "\n" + text(c.table);
+        EXPECT_EQ(report("-ds", path), with_symbols);
+        EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
+        EXPECT_EQ(report("-eu", path), "");
+    }
+}
+
+// An object without used DLLs prints neither block; one that ends with its
+// idents section has no descriptions: -u has nothing to show, even with a
+// usage text in the writer's description.
+TEST_F(DllReport, NoUsedDllsAndNoDescriptions) {
+    objw::ObjSpec desc;
+    desc.relno = 61;
+    desc.functions = {{"main"}};
+    EXPECT_EQ(report("-d", write(desc, "onone")), "");
+    desc.kind = objw::Kind::Dll;
+    desc.usage = "not written";
+    desc.descriptions = desc.addinfo = false;
+    EXPECT_EQ(report("-u", write(desc, "onodesc")), "");
+}
+
+using Imports = std::vector<std::pair<std::string, uint32_t>>;
+
+// Runs zel_ldd (with -m) in `kte`.
+RunResult ldd(const objrun::Installation &kte, std::vector<std::string> args) {
+    args.insert(args.begin(), "-m");
+    return run_program(ZEL_LDD_BIN, args, kte.env());
+}
+
+// A DLL object that uses `uses` and exports `exports`, numbered in order.
+objw::ObjSpec dll(std::vector<std::string> uses, std::vector<std::string> exports = {},
+                  int relno = 72) {
+    objw::ObjSpec s;
+    s.kind = objw::Kind::Dll;
+    s.relno = relno;
+    s.used_dlls = std::move(uses);
+    for (size_t k = 0; k < exports.size(); k++) {
+        s.prototypes.emplace_back(exports[k], uint16_t(k));
+        s.functions.emplace_back(exports[k]);
+    }
+    return s;
+}
+
+// A program object with main and the functions it takes from DLLs (the
+// used-DLL number each is recorded with); `own` are functions without code.
+objw::ObjSpec program(std::vector<std::string> uses, const Imports &imports,
+                      std::vector<std::string> own = {}) {
+    objw::ObjSpec s;
+    s.used_dlls = std::move(uses);
+    s.code = objw::function_frame(0);
+    s.functions = {{"main"}};
+    for (const auto &[name, number] : imports)
+        s.functions.emplace_back(name, FUNCTION | EXTERN, number);
+    for (const std::string &name : own)
+        s.functions.emplace_back(name, FUNCTION, 9999); // past the end of the code
+    return s;
+}
+
+// The stored and the computed checksum of a damaged image, as the message
+// names them.
+std::string checksums(const std::vector<uint8_t> &image) {
+    std::string message = objrun::illegal_checksum(image);
+    return message.substr(0, message.size() - 1);
+}
+
+// A chain through DLLs of both releases: each one found, every import
+// exported. The DLLs export more functions than the program has entries,
+// which must not touch the program's function-number table; a function
+// without code is linked like the bound ones.
+TEST(Ldd, CleanChainOfBothReleases) {
+    objrun::Installation kte;
+    kte.add("oxxprog", program({"oxxalpha", "oxxgam61"}, {{"fa", 1}, {"fg", 2}}, {"fb"}));
+    kte.add("oxxalpha", dll({"oxxbeta"}, {"a0", "a1", "a2", "a3", "fb", "fa"}));
+    kte.add("oxxbeta", dll({}, {"fb"}));
+    kte.add("oxxgam61", dll({"oxxbeta"}, {"g0", "fg"}, 61));
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 0,
+               text(R"(oxxprog => $DIR/obj/oxxpro/oprog
+    oxxalpha => $DIR/obj/oxxalp/oalpha
+        oxxbeta => $DIR/obj/oxxbet/obeta
+    oxxgam61 => $DIR/obj/oxxgam/ogam61
+        oxxbeta => $DIR/obj/oxxbet/obeta (already shown)
+)",
+                    kte.dir()),
+               "");
+}
+
+// Missing, malformed and damaged DLLs supply nothing; every import that no
+// used DLL exports is an error naming the DLL it was recorded in (none for
+// a function without code); one taken from another DLL is a warning.
+TEST(Ldd, BrokenDllsAndUnresolvedFunctions) {
+    objrun::Installation kte;
+    objw::ObjSpec prog = program(
+        {"oxxalpha", "oxxgone", "oxxbad", "oxxdmg", "oxxother"},
+        {{"fa", 1}, {"fx", 1}, {"fg", 2}, {"fb", 3}, {"fd", 4}, {"fmoved", 1}, {"fzero", 0}},
+        {"fnone"});
+    prog.functions.emplace_back("finside", FUNCTION, 1); // inside main's code: no code of its own
+    kte.add("oxxprog", prog);
+    kte.add("oxxalpha", dll({}, {"fa"}));
+    objw::ObjSpec bad = dll({}, {"fb"});
+    bad.header.magic = "[_zel_xxx_]";
+    kte.add("oxxbad", bad);
+    objw::ObjSpec damaged = dll({"oxxalpha"}, {"fd"});
+    damaged.header.checksum_delta = 1;
+    const std::vector<uint8_t> image = kte.add("oxxdmg", damaged);
+    kte.add("oxxother", dll({}, {"fmoved", "fzero"}));
+
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 1,
+               text(R"(oxxprog => $DIR/obj/oxxpro/oprog
+    oxxalpha => $DIR/obj/oxxalp/oalpha
+    oxxgone => not found
+    oxxbad => $DIR/obj/oxxbad/obad (not in proper format)
+    oxxdmg => $DIR/obj/oxxdmg/odmg (damaged)
+    oxxother => $DIR/obj/oxxoth/oother
+)",
+                    kte.dir()),
+               "oxxprog: Error: Can't open DLL 'oxxgone' for reading\n"
+               "oxxprog: Error: DLL 'oxxbad' not in proper format.\n"
+               "oxxprog: Error: " +
+                   checksums(image) +
+                   " in DLL 'oxxdmg'\n"
+                   "oxxprog: Error: Unresolved reference to function 'fx'. (Hint: Located in "
+                   "DLL: oxxalpha)\n"
+                   "oxxprog: Error: Unresolved reference to function 'fg'. (Hint: Located in "
+                   "DLL: oxxgone)\n"
+                   "oxxprog: Error: Unresolved reference to function 'fb'. (Hint: Located in "
+                   "DLL: oxxbad)\n"
+                   "oxxprog: Error: Unresolved reference to function 'fd'. (Hint: Located in "
+                   "DLL: oxxdmg)\n"
+                   "oxxprog: Warning: Function 'fmoved' taken from DLL 'oxxother'. (Hint: "
+                   "Located in DLL: oxxalpha)\n"
+                   "oxxprog: Error: Unresolved reference to function 'fnone'.\n"
+                   "oxxprog: Error: Unresolved reference to function 'finside'.\n");
+}
+
+// A DLL reached again, also under its path, is shown once; a reference back
+// to a DLL on the way down, or to the object itself, ends the descent. A
+// second export of a name is ignored with the duplicate warning, also when
+// the same DLL is used under two names. None of this keeps the program from
+// linking.
+TEST(Ldd, SharedDllsCyclesAndDuplicateExports) {
+    objrun::Installation kte;
+    const std::string alpha_path = kte.path("oxxalpha");
+    kte.add("oxxprog", program({"oxxalpha", "oxxbeta", alpha_path}, {{"f1", 1}, {"f2", 2}}));
+    kte.add("oxxalpha", dll({"oxxcommon", "oxxbeta"}, {"f1"}));
+    kte.add("oxxbeta", dll({"oxxcommon", "oxxalpha"}, {"f2", "f1"}));
+    kte.add("oxxcommon", dll({"oxxprog"}));
+    EXPECT_RUN(ldd(kte, {"oxxprog"}), 0,
+               text(R"(oxxprog => $DIR/obj/oxxpro/oprog
+    oxxalpha => $DIR/obj/oxxalp/oalpha
+        oxxcommon => $DIR/obj/oxxcom/ocommon
+            oxxprog => $DIR/obj/oxxpro/oprog (cycle)
+        oxxbeta => $DIR/obj/oxxbet/obeta
+            oxxcommon => $DIR/obj/oxxcom/ocommon (already shown)
+            oxxalpha => $DIR/obj/oxxalp/oalpha (cycle)
+    oxxbeta => $DIR/obj/oxxbet/obeta (already shown)
+    $DIR/obj/oxxalp/oalpha => $DIR/obj/oxxalp/oalpha (already shown)
+)",
+                    kte.dir()),
+               text("oxxprog: Warning: Function 'f1' in DLL 'oxxbeta' ignored. Taken from DLL "
+                    "'oxxalpha'\n"
+                    "oxxprog: Warning: Function 'f1' in DLL '$DIR/obj/oxxalp/oalpha' ignored. "
+                    "Taken from DLL 'oxxalpha'\n",
+                    kte.dir()));
+}
+
+// Several objects in one run: one that cannot be opened, a damaged one and
+// a DLL whose checksum holds but whose prototypes run past their section are
+// reported, and the run goes on. The corrupt DLL ends the check of the first
+// object that reaches it and is shown as damaged to the later ones.
+TEST(Ldd, SeveralObjectsInOneRun) {
+    objrun::Installation kte;
+    kte.add("oxxprog", program({"oxxcorrupt"}, {{"fc", 1}}));
+    objw::ObjSpec corrupt = dll({}, {"fc"});
+    corrupt.sections[SEC_PROTOTYPES].raw = std::vector<uint8_t>{0x00, 0xFF, 'f'};
+    kte.add("oxxcorrupt", corrupt);
+    objw::ObjSpec damaged = program({"oxxcorrupt"}, {});
+    damaged.header.checksum_delta = -1;
+    const std::vector<uint8_t> image = kte.add("oxxdamaged", damaged);
+    kte.add("oxxalone", program({}, {}));
+
+    RunResult r = ldd(kte, {"oxxprog", "oxxnosuch", "oxxdamaged", "oxxalone"});
+    EXPECT_RUN(r, 1,
+               text(R"(oxxprog => $DIR/obj/oxxpro/oprog
+oxxdamaged => $DIR/obj/oxxdam/odamaged (damaged)
+    oxxcorrupt => $DIR/obj/oxxcor/ocorrupt (damaged)
+oxxalone => $DIR/obj/oxxalo/oalone
+)",
+                    kte.dir()),
+               objrun::fatal("Object is corrupt: prototypes section runs past the end of its data",
+                             "ocorrupt") +
+                   "oxxnosuch: No such file or directory\n" +
+                   objrun::fatal("Can't open object 'oxxnosuch' for reading", "oxxnosuch") +
+                   "oxxdamaged: Error: " + checksums(image) +
+                   "\n"
+                   "oxxdamaged: Error: DLL 'oxxcorrupt' is damaged.\n");
+}
+
+TEST(Ldd, Usage) {
+    const std::string usage = "Show the DLLs of objects and check their linkage\n"
+                              "\nUsage: zel_ldd [-m] object ...\n\n"
+                              "   -qo <out>: Redirect output to file out\n"
+                              "   -qe <err>: Redirect error output to file err\n"
+                              "   -set <env=val>:\n"
+                              "            set environment variable\n"
+                              "   -m       : run without shared memory\n";
+    objrun::Installation kte;
+    EXPECT_RUN(ldd(kte, {}), 1, "", usage);
+    EXPECT_RUN(ldd(kte, {"-s", "oxxprog"}), 1, "", "zel_ldd: illegal option s\n" + usage);
+    EXPECT_RUN(ldd(kte, {"oxxprog", ""}), 1, "", usage);
+}
+
+} // namespace

@@ -1,0 +1,338 @@
+// Messages of the compiler family (line formats, summaries, the error limit,
+// long texts, the order of output and messages) and the log service
+// (program name, destinations, the framed block in the log file, whole
+// blocks when several processes log at once, a lock held elsewhere).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "al_env.h"
+#include "al_log.h"
+#include "al_strm.h"
+#include "capture.h"
+#include "objrun.h"
+#include "run.h"
+#include "zel.h"
+#include "zel_error.h"
+
+namespace {
+
+class Messages : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        init_zel_struct();
+        zel.no_shm = 1; // nothing to detach
+        zel.cur_file = "/inst/obj/oxxmod/omod0001";
+    }
+    void TearDown() override {
+        unsetenv("KTE_LEGACY_MODE");
+        al_env_reset();
+    }
+};
+
+void warn_ext(int cls, const char *clstext, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    warning_ext(cls, clstext, fmt, ap);
+    va_end(ap);
+}
+
+// The file name without its directory, the line when there is one, the
+// class text, the message and its additions. Warnings of the classes in the
+// mask (bit n-1 for class n, classes 1 to 32) are counted, not shown; after
+// an error every warning is. In the legacy mode warnings carry their class.
+TEST_F(Messages, LineFormats) {
+    Captured c = capture([] {
+        error("Domain '%s' not found in data dictionary.", "xxnone");
+        zel.mute_after_error = false;
+        zel.warn_mask = 1u << 18 | 1u << 31; // classes 19 and 32
+        warning(19, "hidden");
+        warning(32, "hidden too");
+        warning(20, "unused %s", "x");
+        warning(33, "beyond the mask");
+        warn_ext(3, "Note", "plain");
+        zel.macro_name = "M";
+        zel.context = "ctx";
+        error("in macro");
+        zel.macro_name = "";
+        zel.context = nullptr;
+        zel.cur_line = 42;
+        error("with line");
+        zel.cur_line = 0;
+        setenv("KTE_LEGACY_MODE", "1", 1);
+        al_env_reset();
+        warning(7, "legacy");
+        error("legacy error");
+        zel.cur_file = nullptr;
+        zel.mute_after_error = true;
+        error("no file");
+        warning(7, "muted");
+    });
+    EXPECT_EQ(c.err, "omod0001: Error: Domain 'xxnone' not found in data dictionary.\n"
+                     "omod0001: Warning: unused x\n"
+                     "omod0001: Warning: beyond the mask\n"
+                     "omod0001: Note: plain\n"
+                     "omod0001: Error: in macro (While expanding macro 'M') (context: ctx)\n"
+                     "omod0001(  42): Error: with line\n"
+                     "omod0001: Warning(7): legacy\n"
+                     "omod0001: Error: legacy error\n"
+                     ": Error: no file\n");
+    EXPECT_EQ(zel.errors, 5);
+    EXPECT_EQ(zel.warnings, 4);
+    EXPECT_EQ(zel.suppressed, 3);
+    EXPECT_FALSE(c.stopped);
+}
+
+// What standard output holds, also in a stream on descriptor 1, goes out
+// before a message: in one file the two keep their order.
+TEST_F(Messages, OutputGoesOutBeforeAMessage) {
+    TempDir dir;
+    fflush(stdout);
+    int saved_out = dup(1), saved_err = dup(2);
+    int fd = open((dir.path() + "/both").c_str(), O_WRONLY | O_CREAT, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    STREAM *s = sdopen(1, "w");
+    printf("printed ");
+    sputs("streamed\n", s);
+    error("message");
+    sclose(s);
+    for (int std : {1, 2})
+        dup2(std == 1 ? saved_out : saved_err, std);
+    EXPECT_EQ(read_file(dir.path() + "/both"), "printed streamed\nomod0001: Error: message\n");
+}
+
+// The summary of the counts, then the end of the run: status 1 after
+// errors, else 0. In the legacy mode the empty line stands always.
+TEST_F(Messages, SummaryAndStop) {
+    const struct {
+        int warnings, suppressed, errors;
+        bool too_many, legacy;
+        const char *summary;
+    } cases[] = {
+        {0, 0, 0, false, false, ""},
+        {0, 0, 0, false, true, "\n"},
+        {1, 1, 0, false, false, "\n  1 warning   reported.\n  1 warning   suppressed.\n"},
+        {2, 3, 1, false, false,
+         "\n  2 warnings  reported.\n  3 warnings  suppressed due to errors.\n"
+         "  1 ERROR     REPORTED.\n\n"},
+        {0, 0, 61, true, false,
+         "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n"},
+    };
+    for (const auto &c : cases) {
+        c.legacy ? setenv("KTE_LEGACY_MODE", "1", 1) : unsetenv("KTE_LEGACY_MODE");
+        al_env_reset();
+        zel.warnings = c.warnings;
+        zel.suppressed = c.suppressed;
+        zel.errors = c.errors;
+        zel.too_many = c.too_many;
+        Captured r = capture([] {
+            printf("report");
+            stop_compiler();
+        });
+        EXPECT_TRUE(r.stopped && r.status == (c.errors ? 1 : 0));
+        EXPECT_EQ(r.out + r.err, "report" + std::string(c.summary));
+    }
+}
+
+// Sixty errors go on, the sixty-first ends the run.
+TEST_F(Messages, ErrorLimit) {
+    Captured c = capture([] {
+        for (int i = 0; i < 60; i++)
+            error("error number %d", i + 1);
+    });
+    EXPECT_FALSE(c.stopped);
+    c = capture([] { error("one more"); });
+    EXPECT_TRUE(c.stopped && c.status == 1);
+    EXPECT_EQ(c.err, "omod0001: Error: one more\n"
+                     "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n");
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+const std::string HEADER = R"(\d{4}-\d\d-\d\d\[\d\d:\d\d:\d\d\(UTC[+-]\d\d:\d\d\)\]:)";
+
+class Log : public ::testing::Test {
+  protected:
+    TempDir dir;
+    void SetUp() override {
+        setenv("KTE_LOG", dir.path().c_str(), 1);
+        setenv("KTE_USER", "tester", 1);
+    }
+    void TearDown() override { unsetenv("KTE_LOG"); }
+    std::string log_text() { return read_file(log_file_path()); }
+};
+
+TEST_F(Log, ProgramNameAndPaths) {
+    log_set_progname("/opt/bin/zel_info extra", LOG_FILE | LOG_STDERR);
+    EXPECT_STREQ(log_get_progname(), "zel_info");
+    EXPECT_EQ(std::string(log_file_path()), dir.path() + "/log.zel_info");
+
+    unsetenv("KTE_LOG");
+    setenv("KTE", "/no/such/home", 1);
+    log_set_progname("tool", LOG_STDERR);
+    EXPECT_EQ(std::string(log_file_path()), "/no/such/home/log/log.tool");
+
+    // KTE_LOG from the installation's variables file.
+    write_file(dir.path() + "/lib/kte_vars", "KTE_LOG = ${KTE}/logs\n");
+    setenv("KTE", dir.path().c_str(), 1);
+    al_env_reset();
+    log_set_progname("tool", LOG_STDERR);
+    EXPECT_EQ(std::string(log_file_path()), dir.path() + "/logs/log.tool");
+    unsetenv("KTE");
+    al_env_reset();
+}
+
+TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
+    log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
+    Captured c = capture([] {
+        errno = ENOENT;
+        log_mesg("zel/zel_x", 12, "kw", LOG_SYSERR, "cannot open %s\n", "f");
+        EXPECT_EQ(errno, ENOENT);
+        errno = 0;
+        log_mesg("zel/zel_x", 13, "kw2", LOG_WARNING, "two\nlines");
+    });
+    EXPECT_EQ(c.err, "zel_info: cannot open f - error 2 (No such file or directory)\n"
+                     "zel_info: two\nlines\n");
+
+    std::vector<std::string> lines = lines_of(log_text());
+    ASSERT_EQ(lines.size(), 17u);
+    const char *expected[] = {
+        "E:tester: $",
+        R"(E:tester: \*\*\*\*\*\*\* S T A R T of Error message \*\*\*\*\*\*\*$)",
+        "E:tester: Log message called from zel/zel_x: #12 keyword: kw$",
+        R"(E:tester: Pid \d+ Uid \d+ Euid \d+ Gid \d+ Egid \d+ Pset \S+$)",
+        "E:tester: user_type . language . user_name tester locale .*/.*$",
+        R"(E:tester: Errno 2 \(No such file or directory\) odb_errno 0 \(\)$)",
+        "E:tester: Log_mesg: cannot open f$",
+        R"(E:tester: \*\*\*\*\*\*\* E N D of Error message \*\*\*\*\*\*\*$)",
+        "W:tester: $",
+        R"(W:tester: \*\*\*\*\*\*\* S T A R T of Warning message \*\*\*\*\*\*\*$)",
+        "W:tester: Log message called from zel/zel_x: #13 keyword: kw2$",
+        R"(W:tester: Pid .*)",
+        "W:tester: user_type .*",
+        "W:tester: Errno 0 odb_errno 0 \\(\\)$",
+        "W:tester: Log_mesg: two$",
+        "W:tester: lines$",
+        R"(W:tester: \*\*\*\*\*\*\* E N D of Warning message \*\*\*\*\*\*\*$)",
+    };
+    for (size_t i = 0; i < lines.size(); i++)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(HEADER + expected[i]))) << lines[i];
+}
+
+// ORVO_SMOKETEST sends every message to standard error alone.
+TEST_F(Log, SmokeTestLogsOnStandardErrorOnly) {
+    TempDir kte;
+    write_file(kte.path() + "/lib/tabledef6.2", "");
+    RunResult r = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
+                                             "KTE_USER=tester", "ORVO_SMOKETEST=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("zel_info: Cannot link to shared memory", 0), 0u);
+    EXPECT_EQ(read_file(dir.path() + "/log.zel_info"), "");
+}
+
+// A message goes to the destinations it names among the defaults, else to
+// the defaults; none while logging is disabled (as often as it was
+// disabled). A log file that cannot be opened is dropped.
+TEST_F(Log, DestinationsAndDisabling) {
+    log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
+    Captured c = capture([] {
+        log_mesg("f", 1, "k", LOG_FILE, "file only");
+        log_mesg("f", 2, "k", LOG_STDOUT, "not a default: both defaults");
+        log_mesg("f", 3, "k", LOG_INFO | LOG_STDERR, "stderr only");
+        al_disable_log_mesg();
+        al_disable_log_mesg();
+        log_mesg("f", 4, "k", 0, "dropped");
+        al_enable_log_mesg();
+        log_mesg("f", 5, "k", 0, "still dropped");
+        al_enable_log_mesg();
+        al_enable_log_mesg(); // once more than disabled: no effect
+        log_mesg("f", 6, "k2", LOG_WARNING, "back");
+    });
+    EXPECT_EQ(c.out, "");
+    EXPECT_EQ(c.err,
+              "zel_info: not a default: both defaults\nzel_info: stderr only\nzel_info: back\n");
+    EXPECT_EQ(log_digest(log_file_path()),
+              "E f k: file only\nE f k: not a default: both defaults\nW f k2: back\n");
+
+    setenv("KTE_LOG", (dir.path() + "/missing/dir").c_str(), 1);
+    log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
+    c = capture([] { log_mesg("f", 1, "k", 0, "still shown"); });
+    EXPECT_EQ(c.err, "zel_info: still shown\n");
+}
+
+// Many zel_info processes that fail at start-up log at the same time (no
+// shared memory in an empty installation); their blocks stay whole.
+TEST_F(Log, ParallelToolRunsShareTheLogFile) {
+    constexpr int RUNS = 8;
+    TempDir kte;
+    write_file(kte.path() + "/lib/tabledef6.2", "");
+    std::vector<std::thread> runs;
+    std::vector<int> status(RUNS, -1);
+    for (int r = 0; r < RUNS; r++)
+        runs.emplace_back([&, r] {
+            status[r] = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
+                                                   "KTE_USER=tester"})
+                            .status;
+        });
+    for (std::thread &t : runs)
+        t.join();
+    EXPECT_EQ(status, std::vector<int>(RUNS, 1));
+    const std::string link = "E al_1/al_shm link_shm: Cannot link to shared memory (errno 2). "
+                             "Check whether shared memory is loaded and accessible. Note that "
+                             "mixing 32-bit and 64-bit binaries is not possible.\n";
+    const std::string unlink = "E al_1/al_shm unlink_shm: unlink_shm: Shared memory not attached\n";
+    std::string digest = log_digest(dir.path() + "/log.zel_info");
+    size_t links = 0, unlinks = 0;
+    for (size_t at = 0; at < digest.size(); at = digest.find('\n', at) + 1) {
+        links += digest.compare(at, link.size(), link) == 0;
+        unlinks += digest.compare(at, unlink.size(), unlink) == 0;
+    }
+    EXPECT_EQ(links * 10 + unlinks, size_t(RUNS * 11)) << digest;
+    EXPECT_EQ(digest.size(), RUNS * (link.size() + unlink.size()));
+}
+
+// A tool run beside a process that keeps the log file locked gives up the
+// lock after its retries, says so, still writes its block and ends as usual
+// (here with a report of its own: the installation lacks its locale
+// definitions).
+TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
+    objrun::Installation kte;
+    std::filesystem::remove(kte.dir() + "/lib/tss_locale");
+    log_set_progname("zel_info", LOG_FILE);
+    int fd = open(log_file_path(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(fd, F_SETLK, &fl), 0);
+
+    RunResult r = run_zel_info({"-c", "-m", SAMPLE_KTE "/obj/oxxmai/omain"},
+                               {"KTE=" + kte.dir(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
+    close(fd);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " + kte.dir() +
+                         "/lib/tss_locale\n"
+                         "lock_handling: Resource temporarily unavailable\n");
+    EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.dir() + "/lib/tss_locale\n"),
+              std::string::npos);
+}
+
+} // namespace
