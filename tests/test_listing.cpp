@@ -626,10 +626,10 @@ TEST(InstructionLength, VariableInstructions) {
     const uint8_t no_count[] = {op::SWITCH_T, 1, 9, 0, 0, 3, 7, 0, 7, 0, 7, 0, 7, 7, 9, 9};
     EXPECT_EQ(sizeof_instruction(no_count, sizeof no_count), 14);
 
-    const uint8_t others[] = {op::CAT_N, op::LAST, 200, op::PUSH, 0, 0};
+    const uint8_t others[] = {op::CAT_N, op::LAST, OPCODE_COUNT, op::PUSH, 0, 0};
     EXPECT_EQ(sizeof_instruction(others, 1), 0);
     EXPECT_EQ(sizeof_instruction(others + 1, 1), 0);
-    EXPECT_EQ(sizeof_instruction(others + 2, 1), 0);
+    EXPECT_EQ(sizeof_instruction(others + 2, 1), 0); // the first code past the table
     EXPECT_EQ(sizeof_instruction(others, 0), -1);
     EXPECT_EQ(sizeof_instruction(others + 3, 3), 3);
     EXPECT_EQ(sizeof_instruction(others + 3, 2), -1);

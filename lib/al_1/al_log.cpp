@@ -35,7 +35,6 @@ struct LogState {
     std::string progname = "";
     std::string dir;
     std::string path;
-    std::string secondary_path; // kept for other users; the tool never writes it
     STREAM *file = nullptr;
     STREAM *console = nullptr;
     bool writing = false; // re-entry guard
@@ -264,7 +263,6 @@ void log_set_progname(const char *argv0, int destinations) {
     state.progname = program_name(argv0);
     state.dir = log_directory();
     state.path = state.dir + "/log." + state.progname;
-    state.secondary_path = state.dir + "/olg." + state.progname;
     if (state.file) sclose(state.file);
     if (state.console) sclose(state.console);
     state.file = state.console = nullptr;
