@@ -93,14 +93,14 @@ TEST_F(Env, VariablesFilesInOrderFirstDefinitionWins) {
                                               home + "/\n");
     write_file(home + "/lib/kte_vars", "A=home\n  D =\t${KTE}/d \nE=${UNKNOWN}/e\r\n"
                                        "LONG=" +
-                                           std::string(1100, 'x') + "\nFITS=" +
-                                           std::string(1023, 'f') + "\n");
+                                           std::string(1100, 'x') +
+                                           "\nFITS=" + std::string(1023, 'f') + "\n");
     EXPECT_STREQ(getvar("A"), "one");
     EXPECT_STREQ(getvar("C"), "one/two");
     EXPECT_EQ(get_kte(), home); // from the first file, trailing "/" removed
     EXPECT_EQ(getvar("D"), home + "/d");
     EXPECT_STREQ(getvar("E"), "${UNKNOWN}/e");
-    EXPECT_EQ(getvar("LONG"), nullptr); // does not fit: logged, left undefined
+    EXPECT_EQ(getvar("LONG"), nullptr);                // does not fit: logged, left undefined
     EXPECT_EQ(getvar("FITS"), std::string(1023, 'f')); // fits with its NUL
     EXPECT_EQ(getvar("NOT_DEFINED_ANYWHERE"), nullptr);
     setenv("A", "env", 1);
