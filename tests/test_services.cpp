@@ -117,8 +117,8 @@ TEST_F(Env, ExpandFname) {
     EXPECT_EQ(expand_fname("${KTE_LL}/lib", out, sizeof out), 1);
     EXPECT_EQ(out, home + "/lib");
     setenv("KTE_LL", "/ll", 1);
-    EXPECT_EQ(expand_fname("${KTE_LL}/lib:${DYN_PATH_ELEMS}", out, sizeof out), 1);
-    EXPECT_STREQ(out, "/ll/lib:${DYN_PATH_ELEMS}");
+    EXPECT_EQ(expand_fname("${KTE_LL}/lib:${DYN_PATH_ELEMS}/x", out, sizeof out), 1);
+    EXPECT_STREQ(out, "/ll/lib:${DYN_PATH_ELEMS}/x");
     EXPECT_EQ(expand_fname("$KTE ${KTE_LL}!${KTE}", out, sizeof out), 1);
     EXPECT_STREQ(out, "$KTE /ll!${KTE}"); // nothing after the remote separator
     EXPECT_EQ(expand_fname("${KTE_REM}!/x", out, sizeof out), 0);
@@ -198,6 +198,13 @@ TEST_F(Env, DefinitionTableLookup) {
     // An alternative that cannot be expanded is dropped; the next one counts.
     EXPECT_EQ(explode("{nolog}${NOPE}/x;F_OBJ:oxxmod0001;/plain"),
               (Paths{home + "/special/oxxmod/omod0001", "/plain"}));
+
+    // A candidate that fails to open for another reason than its absence.
+    const std::string under_a_file = home + "/lib/tabledef6.2/x";
+    c = capture([&] { EXPECT_EQ(sopen(under_a_file.c_str(), "r"), nullptr); });
+    const std::string during = "Error during sopen(" + under_a_file + ", " + under_a_file + ")";
+    EXPECT_EQ(c.err, "test: \n" + during + " - error 20 (Not a directory)\n");
+    EXPECT_NE(logged().find("E al_1/al_fpath explode_fname: |" + during), std::string::npos);
 }
 
 TEST_F(Env, ReleaseAndRemoteTables) {
