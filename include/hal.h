@@ -4,5 +4,3 @@
 // Redirects standard output (kind 'o'), standard error ('e') or standard
 // input ('i') to `path`. Returns 0, or -1 when the file cannot be opened.
 int HAL_redirect(char kind, const char *path);
-// True once the channel ('o', 'e' or 'i') has been redirected.
-bool HAL_redirected(char kind);

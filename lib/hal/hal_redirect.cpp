@@ -14,13 +14,12 @@ struct Channel {
     char kind;
     int fd;
     FILE *stdio;
-    bool redirected;
 };
 
 Channel channels[] = {
-    {'o', STDOUT_FILENO, stdout, false},
-    {'e', STDERR_FILENO, stderr, false},
-    {'i', STDIN_FILENO, stdin, false},
+    {'o', STDOUT_FILENO, stdout},
+    {'e', STDERR_FILENO, stderr},
+    {'i', STDIN_FILENO, stdin},
 };
 
 Channel *find_channel(char kind) {
@@ -45,14 +44,11 @@ int redirect_output(Channel &c, const char *path) {
         }
         ::close(fd);
     }
-    c.redirected = true;
     return 0;
 }
 
 int redirect_input(Channel &c, const char *path) {
-    if (!freopen(path, "r", c.stdio)) return -1;
-    c.redirected = true;
-    return 0;
+    return freopen(path, "r", c.stdio) ? 0 : -1;
 }
 
 } // namespace
@@ -64,9 +60,4 @@ int HAL_redirect(char kind, const char *path) {
         return -1;
     }
     return kind == 'i' ? redirect_input(*c, path) : redirect_output(*c, path);
-}
-
-bool HAL_redirected(char kind) {
-    const Channel *c = find_channel(kind);
-    return c && c->redirected;
 }
