@@ -156,6 +156,14 @@ TEST_F(Env, SampleInstallation) {
     EXPECT_EQ(explode("F_OBJ:./oxxmain"), Paths{"./oxxmain"}); // a path is taken as written
     EXPECT_EQ(explode("F_OBJ:xmain"), Paths{"xmain"});         // not an object name
     EXPECT_EQ(explode("F_BRDD:d__.pd"), Paths{kte + "/lib/d__.pd/d__.pd"}); // built-in line
+
+    // A candidate that just fits the caller's buffer; nothing is written behind it.
+    const std::string omain = kte + "/obj/oxxmai/omain";
+    std::vector<char> out(omain.size() + 2, 'z');
+    ExplodeState st;
+    EXPECT_EQ(_explode_fname("test", "F_OBJ:oxxmain", out.data(), omain.size() + 1, st), 1);
+    EXPECT_EQ(out.data(), omain);
+    EXPECT_EQ(out.back(), 'z');
 }
 
 TEST_F(Env, DefinitionTableLookup) {
