@@ -1,8 +1,7 @@
 // Runtime services in-process: installation variables, file-name expansion,
 // the file-definition table, stream-name explosion and the user
 // initialisation; data dictionary access for domains and the shared-memory
-// start-up; character set and locale selection; the buffered stream layer
-// and output redirection.
+// start-up; character set and locale selection; the buffered stream layer.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -23,7 +22,6 @@
 #include "al_shm.h"
 #include "al_strm.h"
 #include "capture.h"
-#include "hal.h"
 #include "qpd.h"
 #include "run.h"
 #include "tss.h"
@@ -793,24 +791,6 @@ TEST(OtherStreams, MemoryPipesAndClosingTheNewest) {
     close(fds[0]);
     EXPECT_EQ(sclose(w), 0);
     EXPECT_EQ(sclose(r), -1); // closed as one of the newest
-}
-
-TEST(Redirect, StandardOutputGoesToTheFile) {
-    TempDir dir;
-    std::string path = dir.path() + "/out.txt";
-    fflush(stdout);
-    int saved = dup(1);
-    ASSERT_EQ(HAL_redirect('o', path.c_str()), 0);
-    printf("redirected\n");
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    EXPECT_EQ(read_file(path), "redirected\n");
-
-    errno = 0;
-    EXPECT_EQ(HAL_redirect('e', (dir.path() + "/no/such/dir").c_str()), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(HAL_redirect('z', path.c_str()), -1);
 }
 
 } // namespace
