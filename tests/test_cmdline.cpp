@@ -9,7 +9,6 @@
 #include "objrun.h"
 #include "zel.h"
 #include "zel_info.h"
-#include "zel_ldd.h"
 #include "zel_version.h"
 
 namespace {
@@ -180,22 +179,6 @@ TEST(CommandLine, AllocatorSymbolsOnRequest) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, value[0] == '1' ? "list_of_alloc_symbols[0] = (nil)\n" : "") << value;
     }
-}
-
-// Without any argument, not even their own name, the commands name
-// themselves (here in the message of the missing shared memory).
-TEST(CommandLine, NoArgumentsAtAll) {
-    setenv("USER", "tester", 1);
-    setenv("KTE", SAMPLE_KTE, 1);
-    char *none[] = {nullptr};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(zel_info_main(0, none), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_info: Cannot link to shared", 0),
-              0u);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(zel_ldd_main(0, none), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("zel_ldd: Cannot link to shared", 0),
-              0u);
 }
 
 // The banner with the build's identification, and the configuration when

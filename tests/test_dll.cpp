@@ -88,25 +88,6 @@ class DllLoadTest : public DllTest {
     TempDir dir;
 };
 
-TEST_F(DllLoadTest, LinkLoadsDllsInOrderUntilResolved) {
-    DllEntry *one = dll("oone", {proto("alpha")});
-    DllEntry *two = dll("otwo", {proto("beta", LONG), proto("alpha")});
-    Symbol *beta = wanted("beta");
-    EXPECT_EQ(link_dll_function(wanted("alpha")), 1);
-    EXPECT_EQ(one->loaded * 10 + two->loaded, 10);
-    Captured c = capture([&] { EXPECT_EQ(link_dll_function(beta), 1); });
-    EXPECT_EQ(beta->dll, two);
-    EXPECT_EQ(beta->origin, two->name);
-    EXPECT_EQ(args(beta), Names{"x"});
-    EXPECT_EQ(zel.warnings, 1); // alpha again, and the first one is listed
-    EXPECT_EQ(c.err, "prog: Warning: Function 'alpha' in DLL '" + two->name +
-                         "' ignored. Taken from DLL '" + one->name + "'\n");
-    EXPECT_EQ(fn("alpha")->dll, one);
-    EXPECT_EQ(load_next_dll(), nullptr);
-    EXPECT_EQ(link_dll_function(wanted("gamma")), 0);
-    EXPECT_EQ(link_dll_function(wanted("own", 1)), 0);
-}
-
 // A function defined in the source keeps its definition. A declaration must
 // have the required arguments at least and no more than the prototype takes
 // (any number for a variable list), each of the type and passing of the
