@@ -307,41 +307,6 @@ out:      RET                    | 100015\tRET
     EXPECT_TRUE(r.out == want) << "the listing differs in front of its last lines";
 }
 
-// Switch fields of every width: a subtract of 70000 (4 bytes), a divide of
-// 300 (2 bytes), keys above 65535 (4 bytes) and distances written with 4
-// bytes.
-TEST(Listing, SwitchFieldsOfEveryWidth) {
-    objw::ObjSpec s;
-    s.flags = objflag::DEBUG;
-    s.symbols = {{"amount", LONG}};
-    s.functions = {{"main"}};
-    expect_listing(s, R"(
-                            |
-                            | function main:
-main:     .function 0       |     0\tSUB_TEXT   size(55) funnr <0>
-low:      PUSHBYTE 1        |     7\tPUSHBYTE   1
-          RET               |     9\tRET     
-high:     PUSHBYTE 2        |    10\tPUSHBYTE   2
-          RET               |    12\tRET     
-          .switch var 0 default high subtract 70000 divide 300 addr 10
-          case 0 low
-          case 70000 -
-          case 100000 high
-          .endswitch        |    13\tSWITCH_T
-                            | \tType arg:  2
-                            | \tDept:      3
-                            | \tDefault:   10
-                            | \tSubtract:  70000
-                            | \tDivide:\t   300
-                            | \tSearch  -> addr
-                            | \t---------------
-                            | \t0       -> 7    
-                            | \t70000   -> 0    
-                            | \t100000   -> 10   
-          RET               |    54\tRET     
-          .link             |    55\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:)");
-}
-
 // Code that is odd but valid. Positions come from the function table: a
 // frame or call target at a position that no function has is shown as the
 // position in brackets. A line text with the marker byte but no Base64

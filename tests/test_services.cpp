@@ -567,19 +567,12 @@ TEST_F(Locale, ReportsWithoutCallbackAndWithoutDefinitions) {
     }
 }
 
-// Bit 64 of KTE_DEBUG traces the set-up on standard error. The sample
-// installation selects its character set quietly.
-TEST_F(Locale, TraceAndSampleInstallation) {
+// Bit 64 of KTE_DEBUG traces the set-up on standard error.
+TEST_F(Locale, Trace) {
     setenv("KTE_DEBUG", "0x40", 1);
     Captured c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
     EXPECT_EQ(c.err, "TSSinitialize: no shared memory available\n\tCharactersets and locales will "
                      "be loaded in process memory\nCurrent locale = C\n");
-    setenv("KTE_DEBUG", "0x3F", 1);
-    set_home(SOURCE_DIR "/sample/kte");
-    c = capture([] { EXPECT_EQ(TSSsetlocale("ISO-8859-1", record), 0); });
-    EXPECT_EQ(c.err, "");
-    EXPECT_TRUE(TSSis_iso88591());
-    EXPECT_EQ(reports, "");
 }
 
 std::string pattern(size_t n) {
@@ -747,41 +740,18 @@ TEST_F(Streams, AlternativesAndTheLastExplodedName) {
     EXPECT_EQ(get_last_exploded_fname_ptr(), none);
 }
 
-// Memory streams: writes collect, reads serve a copy of their own, appends
-// start with the bytes given. Pipes cannot seek but write. Closing all but
-// the oldest streams.
-TEST(OtherStreams, MemoryPipesAndClosingTheNewest) {
+// Pipes cannot seek but write. Closing all but the oldest streams.
+TEST(OtherStreams, PipesAndClosingTheNewest) {
     size_t before = sopen_count();
     STREAM *w = smemopen(nullptr, 0, "wb");
-    for (int i = 0; i < 5000; ++i)
-        sputc(i & 0xFF, w);
-    sputs("end", w);
-    EXPECT_TRUE(smem_data(nullptr).empty());
-    const std::vector<uint8_t> &bytes = smem_data(w);
-    ASSERT_EQ(bytes.size(), 5003u);
-    EXPECT_EQ(bytes[4999], 4999 & 0xFF);
-    EXPECT_EQ(bytes[5002], 'd');
-    std::vector<uint8_t> copy = bytes;
-    STREAM *r = smemopen(copy.data(), copy.size(), "r");
-    copy[0] = 0xEE;
-    EXPECT_EQ(sgetc(r), 0);
-    EXPECT_EQ(sseek(r, -3, 2), 5000);
-    char tail[8] = {};
-    EXPECT_EQ(sread_blok(tail, sizeof tail, r), 3);
-    EXPECT_STREQ(tail, "end");
-    EXPECT_TRUE(seof(r));
-    EXPECT_EQ(swrite_blok("x", 1, r), -1);
-    STREAM *a = smemopen("abc", 3, "a+");
-    sputs("def", a);
-    EXPECT_EQ(std::string(smem_data(a).begin(), smem_data(a).end()), "abcdef");
-
+    STREAM *r = smemopen("abc", 3, "r");
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0); // a write repeated would fill it and fail
     STREAM *p = sdopen(fds[1], "w");
     EXPECT_EQ(sseek(p, 0, 0), -1);
     EXPECT_EQ(stream_stell(p, 0), -1);
     sputs("through", p);
-    EXPECT_EQ(sopen_count(), before + 4);
+    EXPECT_EQ(sopen_count(), before + 3);
     errno = EINTR; // left from an earlier call: the write succeeds once
     sclose_newest(before + 1);
     EXPECT_EQ(sopen_count(), before + 1);
