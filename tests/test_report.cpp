@@ -243,26 +243,6 @@ TEST(Load, SectionsOutOfOrderOrWithGapsLoadTheSame) {
     EXPECT_RUN(r, 0, std::regex_replace(plain.out, start, ""), plain.err);
 }
 
-// An installation of its own: the sample's files and two objects, found by
-// their names through the file definitions.
-TEST(Load, ObjectsAreFoundByNameInAnInstallation) {
-    Installation kte;
-    // A copy under another name keeps the file-name checksum of the first.
-    std::vector<uint8_t> image = kte.add("oxxtest", program(72, 0));
-    write_file(kte.path("oxxtest2"), std::string(image.begin(), image.end()));
-    RunResult r = run_zel_info({"-h", "-m", "oxxtest"}, kte.env());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind(banner("GENERAL INFO") +
-                              "\nObject\t\t= oxxtest\nPathname\t= " + kte.path("oxxtest") + "\n",
-                          0),
-              0u)
-        << r.out;
-    EXPECT_EQ(r.err, "oxxtest: Error: Domain 'xxnosuch' not found in data dictionary.\n");
-
-    EXPECT_RUN(run_zel_info({"-h", "-m", "oxxtest2"}, kte.env()), 1, "",
-               fatal("object 'oxxtest2' has incorrect path or name.", "oxxtest2"));
-}
-
 // Type words, storage and option words, dimensions and domains, as the
 // SYMBOL TABLE shows them for symbols of every kind of flag word.
 TEST(Report, TypeWordsDimensionsAndOptions) {

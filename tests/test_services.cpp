@@ -549,22 +549,12 @@ TEST_F(Locale, Selection) {
 }
 
 // Without a callback a report goes to standard error; a fatal one ends the
-// run. Without the definitions file the locale is unknown.
-TEST_F(Locale, ReportsWithoutCallbackAndWithoutDefinitions) {
+// run.
+TEST_F(Locale, ReportsWithoutCallback) {
     Captured c = capture([] { TSSsetlocale("BADNLS", nullptr); });
     EXPECT_TRUE(c.stopped && c.status == 1);
     EXPECT_EQ(c.err, "(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale "
                      "'no_such_locale.xyz'\n");
-
-    TempDir empty;
-    for (const char *name : {"ISO-8859-1", static_cast<const char *>(nullptr)}) {
-        set_home(empty.path());
-        EXPECT_EQ(TSSsetlocale(name, record), -1);
-        EXPECT_EQ(reports, "2:(" + std::string(name ? name : "Unknown locale") +
-                               ") *** Error in TSSinitialize:\nCan't open " + empty.path() +
-                               "/lib/tss_locale\n");
-        EXPECT_STREQ(TSScurrent_locale(), "");
-    }
 }
 
 // Bit 64 of KTE_DEBUG traces the set-up on standard error.
