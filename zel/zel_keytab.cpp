@@ -481,13 +481,17 @@ void append(SymList &list, Symbol *s) {
 
 // A string or double text that the object holds twice gets the symbol of its
 // first record back from `constant`. Appending that symbol again would make
-// the list circular, so a symbol already in a list is replaced by a namesake
-// of its own (same text, kind, flags and length), linked directly behind it so
-// that `constant` keeps finding the first one. Every record thus keeps its own
-// list entry, number and string offset.
+// the list circular, so a symbol already in a list is replaced by a twin of
+// its own (same text, kind, flags and length). Every record thus keeps its
+// own list entry, number and string offset. The twin stays off the name's
+// namesake chain: a lookup would find the first one in front of it anyway,
+// and thousands of twins there would make every later lookup of the name
+// walk past them.
 Symbol *unlisted(Symbol *s) {
     if (!s->used) return s;
     Symbol *twin = addsymbol_pd(s->scope, s->name, s->flags, s->tok, s, 0, 0, 0, 0);
+    s->namesake = twin->namesake;
+    twin->namesake = nullptr;
     twin->dim_count = s->dim_count;
     std::copy(std::begin(s->dims), std::end(s->dims), std::begin(twin->dims));
     return twin;
