@@ -120,6 +120,7 @@ TEST_F(DllLoadTest, SourceDefinitionWinsAndDeclarationsAreChecked) {
     for (const auto &d : decls) {
         EXPECT_EQ(args(fn(d.name)), (d.two ? Names{"x", "y"} : Names{"x"})) << d.name;
         EXPECT_EQ(fn(d.name)->ref_to_dll, 1) << d.name;
+        EXPECT_EQ(fn(d.name)->next_arg->scope, fn(d.name)) << d.name; // arguments are its own
         if (!d.matches)
             want += "prog: Error: Declaration of function '" + std::string(d.name) +
                     "' does not match its prototype in DLL '" + e->name + "'\n";

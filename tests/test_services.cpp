@@ -735,6 +735,8 @@ TEST(OtherStreams, PipesAndClosingTheNewest) {
     size_t before = sopen_count();
     STREAM *w = smemopen(nullptr, 0, "wb");
     STREAM *r = smemopen("abc", 3, "r");
+    EXPECT_EQ(sseek(r, 1, 0), 1);
+    EXPECT_EQ(sgetc(r), 'b');
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0); // a write repeated would fill it and fail
     STREAM *p = sdopen(fds[1], "w");
