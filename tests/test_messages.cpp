@@ -165,7 +165,8 @@ std::vector<std::string> lines_of(const std::string &text) {
     return lines;
 }
 
-const std::string HEADER = R"(\d{4}-\d\d-\d\d\[\d\d:\d\d:\d\d\(UTC[+-]\d\d:\d\d\)\]:)";
+// The time stamp in front of each line of a block, in UTC here.
+const std::string HEADER = R"(\d{4}-\d\d-\d\d\[\d\d:\d\d:\d\d\(UTC\+00:00\)\]:)";
 
 class Log : public ::testing::Test {
   protected:
@@ -199,6 +200,8 @@ TEST_F(Log, ProgramNameAndPaths) {
 }
 
 TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
     log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
     Captured c = capture([] {
         errno = ENOENT;
@@ -233,6 +236,7 @@ TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
     };
     for (size_t i = 0; i < lines.size(); i++)
         EXPECT_TRUE(std::regex_match(lines[i], std::regex(HEADER + expected[i]))) << lines[i];
+    unsetenv("TZ");
 }
 
 // ORVO_SMOKETEST sends every message to standard error alone.

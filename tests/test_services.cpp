@@ -366,6 +366,7 @@ class Dictionary : public ::testing::Test {
 // codes out of range.
 TEST_F(Dictionary, DomainsByName) {
     EXPECT_EQ(dddomain("xxcode"), nullptr); // not loaded yet
+    EXPECT_EQ(dddomain(nullptr), nullptr);
     const struct {
         const char *name;
         int type, length;
@@ -733,7 +734,8 @@ TEST_F(Streams, AlternativesAndTheLastExplodedName) {
 // Pipes cannot seek but write. Closing all but the oldest streams.
 TEST(OtherStreams, PipesAndClosingTheNewest) {
     size_t before = sopen_count();
-    STREAM *w = smemopen(nullptr, 0, "wb");
+    STREAM *w = smemopen("abc", 3, "wb"); // writing starts from nothing
+    EXPECT_TRUE(smem_data(w).empty());
     STREAM *r = smemopen("abc", 3, "r");
     EXPECT_EQ(sseek(r, 1, 0), 1);
     EXPECT_EQ(sgetc(r), 'b');
