@@ -119,7 +119,7 @@ TEST_F(DllLoadTest, SourceDefinitionWinsAndDeclarationsAreChecked) {
                        "' ignored. Taken from main.src(12)\n";
     for (const auto &d : decls) {
         EXPECT_EQ(args(fn(d.name)), (d.two ? Names{"x", "y"} : Names{"x"})) << d.name;
-        EXPECT_EQ(fn(d.name)->ref_to_dll, 1) << d.name;
+        EXPECT_EQ(fn(d.name)->ref_to_dll * 10 + fn(d.name)->optional, 10) << d.name;
         EXPECT_EQ(fn(d.name)->next_arg->scope, fn(d.name)) << d.name; // arguments are its own
         if (!d.matches)
             want += "prog: Error: Declaration of function '" + std::string(d.name) +
@@ -183,7 +183,7 @@ function helper
 function basefn dll=oxxbase
 usage Library of test functions.\nSecond line.
 describe fmt Formats a code.
-describe 99 Outside the table.
+describe 9 Outside the table.
 describe logv Logs a line.
 describe sum Sums values.
 )";

@@ -319,13 +319,6 @@ Symbol *fun(const std::string &name) {
     return addsymbol(nullptr, name.c_str(), FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
 }
 
-// The message of a lookup that ends the run with status 1.
-std::string failure(const std::function<void()> &fn) {
-    zel.errors = 0;
-    Captured c = capture(fn);
-    return c.stopped && c.status == 1 ? c.err : "<not stopped>";
-}
-
 int keywords_entered() {
     int n = 0;
     for (const Symbol *k = keyword; k->tok != 0; ++k)
@@ -407,39 +400,10 @@ TEST_F(Symtab, ListsNumbersAndOffsets) {
     EXPECT_STREQ(get_sym(65535, zel.dbl.head)->name, "65535");
     for (const char *name : {"s0", "s1"})
         add_symbol_list(var(name));
+    zel.symnr = {zel.sym.head, zel.sym.tail};
+    EXPECT_EQ(get_sym(0, zel.sym.head), zel.sym.head);
     zel.info = 0;
     EXPECT_STREQ(get_sym(1, zel.sym.head)->name, "s1");
-}
-
-Symbol *walk_off(uint32_t offset, Symbol *head) {
-    for (Symbol *s = head; s; s = s->next)
-        if (s->offset == offset && s->used) return s;
-    return nullptr;
-}
-
-// search_off gives what a walk along the list gives, for lists of offsets
-// in any order, of symbols not in use, of lists that grow, and from inside
-// a list; without info bits a miss ends the run.
-TEST_F(Symtab, SearchOffAnswersLikeAWalk) {
-    for (int i = 0; i < 400; ++i) {
-        Symbol *s = var("o" + std::to_string(i));
-        add_symbol_list(s);
-        s->offset = uint32_t(i % 150) * 3;
-        if (i % 7 == 0) s->used = 0;
-    }
-    for (uint32_t off = 0; off < 460; ++off)
-        EXPECT_EQ(search_off(off, zel.sym.head), walk_off(off, zel.sym.head)) << off;
-    Symbol *late = var("late");
-    add_symbol_list(late);
-    late->offset = 9999;
-    EXPECT_EQ(search_off(9999, zel.sym.head), late);
-    Symbol *mid = search(200, zel.sym.head);
-    EXPECT_EQ(search(201, mid), mid->next);
-    EXPECT_EQ(search_off(3, mid), walk_off(3, mid));
-    EXPECT_EQ(search_off(1, nullptr), nullptr);
-    zel.info = 0;
-    EXPECT_EQ(failure([] { search_off(1, zel.fun.head); }),
-              ": Fatal Error: Function with offset '1' not found.\n\n  1 ERROR     REPORTED.\n\n");
 }
 
 } // namespace

@@ -188,6 +188,7 @@ TEST_F(Env, DefinitionTableLookup) {
     setenv("DYN_PATH_ELEMS", "x:y", 1);
     EXPECT_EQ(explode("F_OBJ:oqq1"), (Paths{home + "/x/obj/oqq1/o1", home + "/y/obj/oqq1/o1"}));
     EXPECT_EQ(explode("F_FORM:menu1"), Paths{"/forms/menu1"});
+    EXPECT_EQ(explode("F_MENU:menu1"), Paths{"/forms/menu1"});
     EXPECT_EQ(explode("{cnum=3}F_FORM:menu1"), Paths{"/any/menu1"});
 
     // Another package combination reads its own table.
@@ -314,6 +315,12 @@ TEST_F(Env, InitUserRunsOnce) {
     EXPECT_EQ(init_user(), 0);
     EXPECT_EQ(umask(before), 020);
     unsetenv("ORVO_SCM_GRP");
+
+    al_env_reset();
+    setenv("GETCWD", "/no/such/dir", 1);
+    capture([] { EXPECT_EQ(init_user(), 0); });
+    EXPECT_NE(logged().find("init_user: Can not change to directory '/no/such/dir'"),
+              std::string::npos);
 }
 
 // A small installation: the sample's domain file for package xx, a file with
@@ -655,11 +662,12 @@ TEST_F(Streams, LineEnds) {
         EXPECT_EQ(sgets(buf, c.size, s), c.lines[0]);
         sclose(s);
     }
-    STREAM *s = open("a\r\nb\rc\n\rx\n\nlonger line\nlast\r");
+    STREAM *s = open(std::string("a\r\nb\rc\n\rx\n\0\nlonger line\nlast\r", 29));
     std::vector<std::string> lines;
     for (std::string line; sgetline(s, line, 6);)
         lines.push_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b\rc", "\rx", "", "longer", "last\r"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b\rc", "\rx", std::string(1, '\0'), "longer",
+                                               "last\r"}));
     sclose(s);
 }
 
@@ -754,7 +762,11 @@ TEST(OtherStreams, PipesAndClosingTheNewest) {
     EXPECT_STREQ(buf, "through");
     close(fds[0]);
     EXPECT_EQ(sclose(w), 0);
-    EXPECT_EQ(sclose(r), -1); // closed as one of the newest
+    EXPECT_EQ(sclose(r), -1);               // closed as one of the newest
+    STREAM *full = sopen("/dev/full", "w"); // a write that fails is not tried again
+    sputs("x", full);
+    EXPECT_EQ(capture([&] { EXPECT_EQ(sflush(full), -1); }).stopped, false);
+    sclose(full);
 }
 
 } // namespace
