@@ -281,6 +281,12 @@ TEST_F(Log, DestinationsAndDisabling) {
     log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
     c = capture([] { log_mesg("f", 1, "k", 0, "still shown"); });
     EXPECT_EQ(c.err, "zel_info: still shown\n");
+    // A log file that takes nothing: the write is not tried again.
+    setenv("KTE_LOG", dir.path().c_str(), 1);
+    std::filesystem::create_symlink("/dev/full", dir.path() + "/log.full");
+    log_set_progname("full", LOG_FILE | LOG_STDERR);
+    c = capture([] { log_mesg("f", 1, "k", 0, "not kept"); });
+    EXPECT_EQ(c.err, "full: not kept\n");
 }
 
 // A tool run beside a process that keeps the log file locked gives up the

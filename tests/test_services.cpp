@@ -338,7 +338,7 @@ class Dictionary : public ::testing::Test {
         write_file(k + "/dd/dxx.pd/dxx.pd", read_file(SOURCE_DIR "/sample/kte/dd/dxx.pd/dxx.pd"));
         write_file(k + "/dd/dyy.pd/dyy.pd",
                    "junk before any record\n"
-                   "D\n:NAME:yyzeta\n:TYPE:12\n:VALU:a\n:VALU:b\n"
+                   "D\n:NAME:yyzeta\n:TYPE:12\nXNAME:yybad\n:VALU:a\n:VALU:b\n"
                    "D\n:TYPE:s\n" // no name: skipped
                    "D\r\n:NAME:yyalpha\r\n:TYPE:m\r\n:CLEN:7\r\n"
                    "D\n:NAME:yy_name_far_too_long\n:TYPE:s\n"
