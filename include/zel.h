@@ -96,8 +96,8 @@ struct DllEntry;
 
 // One name of the object. The fields are laid out so that the record is
 // small (a large object makes tens of thousands of them) and that those the
-// listing reads share its first cache line; a symbol's own name is stored
-// right behind the record.
+// listing reads share its first cache line; the symbol store keeps the names
+// apart from the records, side by side.
 struct Symbol {
     const char *name = nullptr;
     Symbol *scope = nullptr;
@@ -201,8 +201,8 @@ class SymbolArena {
         void operator()(unsigned char *p) const noexcept { free_large(p); }
     };
     std::vector<std::unique_ptr<unsigned char[], FreeBlock>> blocks_;
-    size_t used_ = 0;     // bytes used in the last block
-    size_t capacity_ = 0; // size of the last block
+    size_t used_ = 0;     // bytes of records and tables at the start of the last block
+    size_t texts_at_ = 0; // where the texts at the end of the last block begin
 };
 
 // The store of the symbols of the process: emptied with the name index by

@@ -164,7 +164,7 @@ constexpr size_t FIRST_BLOCK = 64 * 1024;
 // large load of a big object then costs a few.
 void *SymbolArena::allocate(size_t bytes) {
     bytes = (bytes + alignof(Symbol) - 1) & ~(alignof(Symbol) - 1);
-    if (capacity_ - used_ < bytes) new_block(bytes);
+    if (texts_at_ - used_ < bytes) new_block(bytes);
     void *p = blocks_.back().get() + used_;
     used_ += bytes;
     return p;
@@ -176,16 +176,16 @@ void SymbolArena::new_block(size_t bytes) {
         size = (size + HUGE_PAGE_SIZE - 1) / HUGE_PAGE_SIZE * HUGE_PAGE_SIZE;
     blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
     used_ = 0;
-    capacity_ = size;
+    texts_at_ = size;
 }
 
 void SymbolArena::reserve(size_t bytes) {
-    if (capacity_ - used_ < bytes) new_block(bytes);
+    if (texts_at_ - used_ < bytes) new_block(bytes);
 }
 
 void SymbolArena::clear() {
     blocks_.clear();
-    used_ = capacity_ = 0;
+    used_ = texts_at_ = 0;
 }
 
 Symbol &SymbolArena::make_symbol(const char *name) {
@@ -194,8 +194,13 @@ Symbol &SymbolArena::make_symbol(const char *name) {
     return *s;
 }
 
+// Texts fill the block from its end, so that the names lie side by side
+// apart from the records: the listing, which reads names of symbols in any
+// order, then touches few memory lines for them.
 const char *SymbolArena::keep_text(const char *text, size_t length) {
-    char *copy = static_cast<char *>(allocate(length + 1));
+    if (texts_at_ - used_ < length + 1) new_block(length + 1);
+    texts_at_ -= length + 1;
+    char *copy = reinterpret_cast<char *>(blocks_.back().get() + texts_at_);
     memcpy(copy, text, length);
     copy[length] = 0;
     return copy;
