@@ -557,6 +557,7 @@ struct ListIndex {
     std::vector<Symbol *> in_order;
     bool numbered_in_order = true;
     bool offsets_ascending = true;
+    std::vector<uint32_t> offsets; // of in_order, searched without reading the records
     bool numbers_built = false;
     bool offsets_built = false;
     std::unordered_map<uint16_t, Symbol *> by_number;
@@ -633,10 +634,14 @@ Symbol *find_offset(uint32_t offset, Symbol *head, bool need_used) {
     ListIndex *ix = index_for(head);
     if (!ix) return walk_offset(offset, head, need_used);
     if (ix->offsets_ascending) {
-        auto it = std::lower_bound(ix->in_order.begin(), ix->in_order.end(), offset,
-                                   [](const Symbol *s, uint32_t o) { return s->offset < o; });
-        for (; it != ix->in_order.end() && (*it)->offset == offset; ++it)
-            if (!need_used || (*it)->used) return *it;
+        if (ix->offsets.size() != ix->in_order.size())
+            for (const Symbol *s : ix->in_order)
+                ix->offsets.push_back(s->offset);
+        auto it = std::lower_bound(ix->offsets.begin(), ix->offsets.end(), offset);
+        for (; it != ix->offsets.end() && *it == offset; ++it) {
+            Symbol *s = ix->in_order[size_t(it - ix->offsets.begin())];
+            if (!need_used || s->used) return s;
+        }
         return nullptr;
     }
     if (!ix->offsets_built) {
