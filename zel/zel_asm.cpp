@@ -300,6 +300,71 @@ size_t name_length(const Symbol *s) {
     return s->tok == TOK_STRING && s->dim_count == 1 ? size_t(s->dims[0]) : strlen(s->name);
 }
 
+std::string_view text_of(const Symbol *s) {
+    return {s->name, name_length(s)};
+}
+
+// What symbol operands print, by symbol number, gathered in one pass over the
+// number table when a whole listing first needs it. Operands name symbols in
+// any order; a lookup then reads one entry of eight bytes and the name (the
+// store keeps the names side by side) instead of the symbol's record and its
+// scope's record, which lie far apart in a large object.
+class SymbolTexts {
+  public:
+    // What an entry's `scope` holds besides the number of the function that
+    // the symbol belongs to.
+    static constexpr uint16_t ABSENT = 0xFFFF; // printed from the symbol's record
+    static constexpr uint16_t GLOBAL = 0xFFFE; // the name alone
+    static constexpr uint16_t QUOTED = 0xFFFD; // a string constant, in quotes
+    struct Entry {
+        uint32_t name = 0; // distance of the name from the lowest name
+        uint16_t length = 0;
+        uint16_t scope = ABSENT;
+    };
+
+    void gather();
+    const Entry *find(uint32_t number) const {
+        return number < entries_.size() && entries_[number].scope != ABSENT ? &entries_[number]
+                                                                            : nullptr;
+    }
+    std::string_view name(const Entry &e) const { return {base_ + e.name, e.length}; }
+    std::string_view scope(const Entry &e) const { return scopes_[e.scope]; }
+
+  private:
+    std::vector<Entry> entries_;
+    const char *base_ = nullptr;
+    std::vector<std::string_view> scopes_; // names of functions with locals, by function number
+};
+
+// A symbol whose entry could not hold it keeps none: one whose name lies
+// 4 GiB or more above the lowest, is 64 KiB long or more, or belongs to a
+// scope that is not the function of its number in the function table.
+void SymbolTexts::gather() {
+    uintptr_t lowest = UINTPTR_MAX;
+    for (const Symbol *s : zel.symnr)
+        if (s) lowest = std::min(lowest, reinterpret_cast<uintptr_t>(s->name));
+    base_ = reinterpret_cast<const char *>(lowest);
+    entries_.resize(zel.symnr.size());
+    scopes_.resize(zel.funnr.size());
+    for (size_t i = 0; i < zel.symnr.size(); ++i) {
+        const Symbol *s = zel.symnr[i];
+        if (!s) continue;
+        uintptr_t distance = reinterpret_cast<uintptr_t>(s->name) - lowest;
+        size_t length = name_length(s);
+        if (distance > UINT32_MAX || length > UINT16_MAX) continue;
+        uint16_t scope = GLOBAL;
+        if (s->tok == TOK_STRING) {
+            scope = QUOTED;
+        } else if (const Symbol *f = s->scope; f && f != zel.global_scope) {
+            if (f->number >= QUOTED || f->number >= zel.funnr.size() || zel.funnr[f->number] != f)
+                continue;
+            scopes_[f->number] = text_of(f);
+            scope = f->number;
+        }
+        entries_[i] = {uint32_t(distance), uint16_t(length), scope};
+    }
+}
+
 class Listing {
   public:
     Listing(STREAM *out, bool whole_run)
@@ -356,7 +421,7 @@ class Listing {
     }
     void put(std::string_view s) { put(s.data(), s.size()); }
     void put(char c) { *room(1) = c, used_++; }
-    void put_name(const Symbol *s) { put(s->name, name_length(s)); }
+    void put_name(const Symbol *s) { put(text_of(s)); }
     // A number, padded with blanks to `width` columns on the left (or, with
     // `left`, on the right).
     void put_num(long long v, size_t width = 0, bool left = false) {
@@ -375,15 +440,15 @@ class Listing {
         put("   ");
         put_name(s);
     }
-    void quoted(const Symbol *s) {
+    void quoted(std::string_view text) {
         put("   \"");
-        put_name(s);
+        put(text);
         put('"');
     }
 
     // Lookups.
     Symbol *numbered(long number, const SymList &list);
-    Symbol *string_at(uint32_t offset);
+    std::string_view string_at(uint32_t offset);
     Symbol *function_at(long pos);
 
     // Pieces of the listing.
@@ -401,6 +466,7 @@ class Listing {
         used_ += pad + digits.size() + 9;
     }
     void symbol(const Symbol *s);
+    void symbol_number(uint32_t number);
     void call_target(long target);
     void operand(Operand what, uint32_t v, long at, uint8_t opcode);
     void plain(size_t pos, const Decoded &d);
@@ -416,14 +482,21 @@ class Listing {
     std::unique_ptr<char[]> text_;
     size_t used_ = 0;
     // The string constants by offset, built on first use during a whole
-    // listing: the offsets in ascending order beside their symbols, and the
-    // last one found, which the next LINE usually names again.
+    // listing: the offsets in ascending order beside the texts and their
+    // lengths, so that a lookup does not read the constant's record.
     void index_strings();
     std::vector<uint32_t> string_offsets_;
-    std::vector<Symbol *> string_symbols_;
+    std::vector<const char *> string_texts_;
+    std::vector<uint32_t> string_lengths_;
     bool strings_indexed_ = false;
-    uint32_t last_offset_ = 0;
-    Symbol *last_string_ = nullptr;
+    struct LineFile {
+        bool known = false;
+        uint32_t offset = 0;    // the LINE's string offset
+        uint32_t line_high = 0; // from an extended line text
+        std::string_view name;  // the file's name
+    } line_file_;
+    SymbolTexts symbol_texts_;
+    bool symbols_gathered_ = false;
 };
 
 // `get_sym` of `number` in `list`. The symbol and function lists are served
@@ -446,36 +519,52 @@ Symbol *Listing::numbered(long number, const SymList &list) {
 }
 
 // In list order, the first string of an offset is the one `search_str`
-// finds; a stable sort keeps it first among strings of equal offset.
+// finds; a stable sort keeps it first among strings of equal offset. The
+// loader's list is in offset order already.
 void Listing::index_strings() {
-    std::vector<std::pair<uint32_t, Symbol *>> by_offset;
-    for (Symbol *s = zel.str.head; s; s = s->next)
-        by_offset.emplace_back(s->offset, s);
-    auto offset_less = [](const auto &a, const auto &b) { return a.first < b.first; };
-    if (!std::is_sorted(by_offset.begin(), by_offset.end(), offset_less))
-        std::stable_sort(by_offset.begin(), by_offset.end(), offset_less);
-    string_offsets_.reserve(by_offset.size());
-    string_symbols_.reserve(by_offset.size());
-    for (const auto &[offset, s] : by_offset) {
-        string_offsets_.push_back(offset);
-        string_symbols_.push_back(s);
+    size_t count = 0;
+    for (const Symbol *s = zel.str.head; s; s = s->next)
+        ++count;
+    string_offsets_.reserve(count);
+    string_texts_.reserve(count);
+    string_lengths_.reserve(count);
+    for (const Symbol *s = zel.str.head; s; s = s->next) {
+        string_offsets_.push_back(s->offset);
+        string_texts_.push_back(s->name);
+        string_lengths_.push_back(uint32_t(name_length(s)));
+    }
+    if (!std::is_sorted(string_offsets_.begin(), string_offsets_.end())) {
+        std::vector<uint32_t> order(count);
+        for (uint32_t i = 0; i < count; ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) {
+            return string_offsets_[x] < string_offsets_[y];
+        });
+        auto arrange = [&order](auto &v) {
+            auto by_offset = v;
+            for (size_t i = 0; i < order.size(); ++i)
+                by_offset[i] = v[order[i]];
+            v.swap(by_offset);
+        };
+        arrange(string_offsets_);
+        arrange(string_texts_);
+        arrange(string_lengths_);
     }
     strings_indexed_ = true;
 }
 
-Symbol *Listing::string_at(uint32_t offset) {
+// The text of the string constant at `offset`. Its `data()` ends in a NUL.
+std::string_view Listing::string_at(uint32_t offset) {
     if (whole_run_) {
-        if (last_string_ && last_offset_ == offset) return last_string_;
         if (!strings_indexed_) index_strings();
         auto it = std::lower_bound(string_offsets_.begin(), string_offsets_.end(), offset);
         if (it != string_offsets_.end() && *it == offset) {
-            last_offset_ = offset;
-            last_string_ = string_symbols_[size_t(it - string_offsets_.begin())];
-            return last_string_;
+            size_t i = size_t(it - string_offsets_.begin());
+            return {string_texts_[i], string_lengths_[i]};
         }
     }
     flush(); // search_str ends the run when nothing has that offset
-    return search_str(offset, zel.str.head);
+    return text_of(search_str(offset, zel.str.head));
 }
 
 Symbol *Listing::function_at(long pos) {
@@ -499,13 +588,31 @@ void Listing::function_line(size_t pos) {
 // A symbol operand: a string constant in double quotes, a symbol of a
 // function's scope with the function's name in front, others by name.
 void Listing::symbol(const Symbol *s) {
-    if (s->tok == TOK_STRING) return quoted(s);
+    if (s->tok == TOK_STRING) return quoted(text_of(s));
     put("   ");
     if (s->scope && s->scope != zel.global_scope) {
         put_name(s->scope);
         put('.');
     }
     put_name(s);
+}
+
+// The symbol operand of symbol number `number`, printed as `symbol` prints
+// it. A whole listing with the number table reads the gathered texts.
+void Listing::symbol_number(uint32_t number) {
+    if (whole_run_ && zel.info != 0) {
+        if (!symbols_gathered_) symbol_texts_.gather(), symbols_gathered_ = true;
+        if (const SymbolTexts::Entry *e = symbol_texts_.find(number)) {
+            if (e->scope == SymbolTexts::QUOTED) return quoted(symbol_texts_.name(*e));
+            put("   ");
+            if (e->scope != SymbolTexts::GLOBAL) {
+                put(symbol_texts_.scope(*e));
+                put('.');
+            }
+            return put(symbol_texts_.name(*e));
+        }
+    }
+    symbol(numbered(number, zel.sym));
 }
 
 void Listing::call_target(long target) {
@@ -525,7 +632,10 @@ void Listing::operand(Operand what, uint32_t v, long at, uint8_t opcode) {
     case Operand::line_file: // printed with the line
         return;
     case Operand::symbol:
-        symbol(numbered(v, numbers_a_function(opcode) ? zel.fun : zel.sym));
+        if (numbers_a_function(opcode))
+            symbol(numbered(v, zel.fun));
+        else
+            symbol_number(v);
         return;
     case Operand::function:
         named(numbered(v, zel.fun));
@@ -595,17 +705,23 @@ void Listing::plain(size_t pos, const Decoded &d) {
     put('\n');
 }
 
+// The file of the last LINE is kept with what its text decoded to: most
+// lines name the file of the line before, with other strings in between.
 void Listing::line_operand(uint32_t line, uint32_t file_offset) {
-    const Symbol *file = string_at(file_offset);
-    ExtendedLine x;
-    if (decode_extended_line(file->name, x)) {
-        line += x.line_high << 16;
-        file = string_at(x.file_offset);
+    if (!line_file_.known || line_file_.offset != file_offset) {
+        std::string_view file = string_at(file_offset);
+        ExtendedLine x;
+        uint32_t high = 0;
+        if (decode_extended_line(file.data(), x)) {
+            high = x.line_high;
+            file = string_at(x.file_offset);
+        }
+        line_file_ = {true, file_offset, high, file};
     }
     put("   ");
-    put_num(int32_t(line));
+    put_num(int32_t(line + (line_file_.line_high << 16)));
     put("   ");
-    put_name(file);
+    put(line_file_.name);
 }
 
 // The function trailer: the counts, then one line per argument, local and
@@ -683,11 +799,11 @@ void Listing::switch_entry(Cursor &c, size_t pos, const SwitchTable &t, uint32_t
     uint32_t distance = c.uint(t.addr_width);
     int32_t target = distance ? int32_t(long(pos) + 1 - long(distance)) : 0;
     if (is_string_key(t.key_kind)) {
-        const Symbol *text = string_at(key);
+        std::string_view text = string_at(key);
         put("\t        -> ");
         put_num(target, 5, true);
         put(" \"");
-        put_name(text);
+        put(text);
         put("\"\n");
     } else {
         put('\t');
