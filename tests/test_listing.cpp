@@ -313,10 +313,11 @@ out:      RET                    | 100015\tRET
 // behind it ("\x02!!!!!!!", shown as MARK) is a plain file name. A SUB_LINK
 // whose stored length (40) disagrees with its counts: the listing goes on
 // behind the bytes it has read. A switch table whose entries take no bytes
-// lists them with target 0. An object without code lists nothing under the
-// banner.
+// lists them with target 0. A symbol name of 64 KiB (shown as WIDE) is
+// listed whole. An object without code lists nothing under the banner.
 TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
+    s.symbols = {{std::string(65536, 'w'), LONG | EXTERN}};
     // other's frame is at 30; no frame is at 4294967295, the target of the
     // backward call past position 0 as an unsigned number.
     s.functions = {{"main"}, {"other", FUNCTION, 99}, {"far", FUNCTION, 4294967295}};
@@ -349,13 +350,16 @@ other:    .function 1       |    30\tSUB_TEXT   size(8) funnr <1>
                             | \t0       -> 0    
                             | \t1       -> 0    
                             | \t2       -> 0    
-          NOP               |    61\tNOP     )");
+          NOP               |    61\tNOP     
+          PUSH_B 0          |    62\tPUSH_B     WIDE)");
     s.code = assemble(code.source);
     RunResult r = TestObject(s).run({"-i"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    const size_t mark = code.listing.find("MARK");
-    EXPECT_EQ(r.out, LISTING_HEAD + code.listing.replace(mark, 4, s.strings[0]));
+    code.listing.replace(code.listing.find("MARK"), 4, s.strings[0]);
+    EXPECT_TRUE(r.out == LISTING_HEAD +
+                             code.listing.replace(code.listing.find("WIDE"), 4, s.symbols[0].name))
+        << r.out.substr(0, 2000);
 
     s.functions = {};
     s.code = {};

@@ -307,61 +307,49 @@ std::string_view text_of(const Symbol *s) {
 // What symbol operands print, by symbol number, gathered in one pass over the
 // number table when a whole listing first needs it. Operands name symbols in
 // any order; a lookup then reads one entry of eight bytes and the name (the
-// store keeps the names side by side) instead of the symbol's record and its
-// scope's record, which lie far apart in a large object.
+// store keeps the names side by side) instead of the symbol's record, which
+// lies far from the others in a large object.
 class SymbolTexts {
   public:
-    // What an entry's `scope` holds besides the number of the function that
-    // the symbol belongs to.
-    static constexpr uint16_t ABSENT = 0xFFFF; // printed from the symbol's record
-    static constexpr uint16_t GLOBAL = 0xFFFE; // the name alone
-    static constexpr uint16_t QUOTED = 0xFFFD; // a string constant, in quotes
+    enum Kind : uint16_t {
+        ABSENT, // printed from the symbol's record
+        NAME,   // the name alone
+        QUOTED, // a string constant, in quotes
+    };
     struct Entry {
         uint32_t name = 0; // distance of the name from the lowest name
         uint16_t length = 0;
-        uint16_t scope = ABSENT;
+        Kind kind = ABSENT;
     };
 
     void gather();
     const Entry *find(uint32_t number) const {
-        return number < entries_.size() && entries_[number].scope != ABSENT ? &entries_[number]
-                                                                            : nullptr;
+        return number < entries_.size() && entries_[number].kind != ABSENT ? &entries_[number]
+                                                                           : nullptr;
     }
     std::string_view name(const Entry &e) const { return {base_ + e.name, e.length}; }
-    std::string_view scope(const Entry &e) const { return scopes_[e.scope]; }
 
   private:
     std::vector<Entry> entries_;
     const char *base_ = nullptr;
-    std::vector<std::string_view> scopes_; // names of functions with locals, by function number
 };
 
-// A symbol whose entry could not hold it keeps none: one whose name lies
-// 4 GiB or more above the lowest, is 64 KiB long or more, or belongs to a
-// scope that is not the function of its number in the function table.
+// A symbol that an entry could not hold keeps none: one of a function's
+// scope (printed with the function's name in front), one whose name is
+// 64 KiB long or more or lies 4 GiB or more above the lowest.
 void SymbolTexts::gather() {
     uintptr_t lowest = UINTPTR_MAX;
     for (const Symbol *s : zel.symnr)
         if (s) lowest = std::min(lowest, reinterpret_cast<uintptr_t>(s->name));
     base_ = reinterpret_cast<const char *>(lowest);
     entries_.resize(zel.symnr.size());
-    scopes_.resize(zel.funnr.size());
     for (size_t i = 0; i < zel.symnr.size(); ++i) {
         const Symbol *s = zel.symnr[i];
-        if (!s) continue;
+        if (!s || (s->scope && s->scope != zel.global_scope)) continue;
         uintptr_t distance = reinterpret_cast<uintptr_t>(s->name) - lowest;
         size_t length = name_length(s);
         if (distance > UINT32_MAX || length > UINT16_MAX) continue;
-        uint16_t scope = GLOBAL;
-        if (s->tok == TOK_STRING) {
-            scope = QUOTED;
-        } else if (const Symbol *f = s->scope; f && f != zel.global_scope) {
-            if (f->number >= QUOTED || f->number >= zel.funnr.size() || zel.funnr[f->number] != f)
-                continue;
-            scopes_[f->number] = text_of(f);
-            scope = f->number;
-        }
-        entries_[i] = {uint32_t(distance), uint16_t(length), scope};
+        entries_[i] = {uint32_t(distance), uint16_t(length), s->tok == TOK_STRING ? QUOTED : NAME};
     }
 }
 
@@ -518,9 +506,10 @@ Symbol *Listing::numbered(long number, const SymList &list) {
     return get_sym(number, list.head);
 }
 
-// In list order, the first string of an offset is the one `search_str`
-// finds; a stable sort keeps it first among strings of equal offset. The
-// loader's list is in offset order already.
+// The loader gives each string the offset of its record, so its list is in
+// ascending offset order, and the first string of an offset is the one that
+// `search_str` finds. A list out of that order (offsets that wrapped around
+// past 4 GiB) is left to `search_str`.
 void Listing::index_strings() {
     size_t count = 0;
     for (const Symbol *s = zel.str.head; s; s = s->next)
@@ -529,26 +518,13 @@ void Listing::index_strings() {
     string_texts_.reserve(count);
     string_lengths_.reserve(count);
     for (const Symbol *s = zel.str.head; s; s = s->next) {
+        if (!string_offsets_.empty() && s->offset < string_offsets_.back()) {
+            string_offsets_.clear();
+            break;
+        }
         string_offsets_.push_back(s->offset);
         string_texts_.push_back(s->name);
         string_lengths_.push_back(uint32_t(name_length(s)));
-    }
-    if (!std::is_sorted(string_offsets_.begin(), string_offsets_.end())) {
-        std::vector<uint32_t> order(count);
-        for (uint32_t i = 0; i < count; ++i)
-            order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) {
-            return string_offsets_[x] < string_offsets_[y];
-        });
-        auto arrange = [&order](auto &v) {
-            auto by_offset = v;
-            for (size_t i = 0; i < order.size(); ++i)
-                by_offset[i] = v[order[i]];
-            v.swap(by_offset);
-        };
-        arrange(string_offsets_);
-        arrange(string_texts_);
-        arrange(string_lengths_);
     }
     strings_indexed_ = true;
 }
@@ -603,12 +579,8 @@ void Listing::symbol_number(uint32_t number) {
     if (whole_run_ && zel.info != 0) {
         if (!symbols_gathered_) symbol_texts_.gather(), symbols_gathered_ = true;
         if (const SymbolTexts::Entry *e = symbol_texts_.find(number)) {
-            if (e->scope == SymbolTexts::QUOTED) return quoted(symbol_texts_.name(*e));
+            if (e->kind == SymbolTexts::QUOTED) return quoted(symbol_texts_.name(*e));
             put("   ");
-            if (e->scope != SymbolTexts::GLOBAL) {
-                put(symbol_texts_.scope(*e));
-                put('.');
-            }
             return put(symbol_texts_.name(*e));
         }
     }
