@@ -317,7 +317,7 @@ class SymbolTexts {
         QUOTED, // a string constant, in quotes
     };
     struct Entry {
-        uint32_t name = 0; // distance of the name from the lowest name
+        int32_t name = 0; // where the name lies, from the first symbol's name
         uint16_t length = 0;
         Kind kind = ABSENT;
     };
@@ -336,20 +336,19 @@ class SymbolTexts {
 
 // A symbol that an entry could not hold keeps none: one of a function's
 // scope (printed with the function's name in front), one whose name is
-// 64 KiB long or more or lies 4 GiB or more above the lowest.
+// 64 KiB long or more, or lies 2 GiB or more away from the first symbol's
+// (a name shared with a keyword lies in the keyword table).
 void SymbolTexts::gather() {
-    uintptr_t lowest = UINTPTR_MAX;
-    for (const Symbol *s : zel.symnr)
-        if (s) lowest = std::min(lowest, reinterpret_cast<uintptr_t>(s->name));
-    base_ = reinterpret_cast<const char *>(lowest);
     entries_.resize(zel.symnr.size());
     for (size_t i = 0; i < zel.symnr.size(); ++i) {
         const Symbol *s = zel.symnr[i];
         if (!s || (s->scope && s->scope != zel.global_scope)) continue;
-        uintptr_t distance = reinterpret_cast<uintptr_t>(s->name) - lowest;
+        if (!base_) base_ = s->name;
+        intptr_t from_base =
+            reinterpret_cast<intptr_t>(s->name) - reinterpret_cast<intptr_t>(base_);
         size_t length = name_length(s);
-        if (distance > UINT32_MAX || length > UINT16_MAX) continue;
-        entries_[i] = {uint32_t(distance), uint16_t(length), s->tok == TOK_STRING ? QUOTED : NAME};
+        if (from_base < INT32_MIN || from_base > INT32_MAX || length > UINT16_MAX) continue;
+        entries_[i] = {int32_t(from_base), uint16_t(length), s->tok == TOK_STRING ? QUOTED : NAME};
     }
 }
 
