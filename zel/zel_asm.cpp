@@ -303,52 +303,111 @@ std::string_view text_of(const Symbol *s) {
     return {s->name, name_length(s)};
 }
 
-// What symbol operands print, by symbol number, gathered in one pass over the
-// number table when a whole listing first needs it. Operands name symbols in
-// any order; a lookup then reads one entry of eight bytes and the name (the
+// The names of the symbols by symbol number, gathered in one pass over the
+// number table when a whole listing first needs them. Operands name symbols
+// in any order; a lookup then reads an entry of four bytes and the name (the
 // store keeps the names side by side) instead of the symbol's record, which
 // lies far from the others in a large object.
-class SymbolTexts {
+class SymbolNames {
   public:
-    enum Kind : uint16_t {
-        ABSENT, // printed from the symbol's record
-        NAME,   // the name alone
-        QUOTED, // a string constant, in quotes
-    };
-    struct Entry {
-        int32_t name = 0; // where the name lies, from the first symbol's name
-        uint16_t length = 0;
-        Kind kind = ABSENT;
-    };
-
     void gather();
-    const Entry *find(uint32_t number) const {
-        return number < entries_.size() && entries_[number].kind != ABSENT ? &entries_[number]
-                                                                           : nullptr;
+    // The name of symbol `number`; no text when the symbol is to be printed
+    // from its record.
+    std::string_view of(uint32_t number) const {
+        if (number >= entries_.size() || entries_[number] == NONE) return {};
+        int32_t e = entries_[number];
+        return {base_ + (e >> LENGTH_BITS), size_t(e & LENGTH_MASK)};
     }
-    std::string_view name(const Entry &e) const { return {base_ + e.name, e.length}; }
 
   private:
-    std::vector<Entry> entries_;
+    // An entry holds where the name lies, from the first symbol's name, in
+    // its upper 24 bits and the name's length in its lower 8.
+    static constexpr int LENGTH_BITS = 8;
+    static constexpr int32_t LENGTH_MASK = (1 << LENGTH_BITS) - 1;
+    static constexpr int32_t NONE = 0;
+    std::vector<int32_t> entries_;
     const char *base_ = nullptr;
 };
 
-// A symbol that an entry could not hold keeps none: one of a function's
-// scope (printed with the function's name in front), one whose name is
-// 64 KiB long or more, or lies 2 GiB or more away from the first symbol's
-// (a name shared with a keyword lies in the keyword table).
-void SymbolTexts::gather() {
-    entries_.resize(zel.symnr.size());
+// A symbol that an entry could not hold keeps none: a string constant
+// (printed in quotes), one of a function's scope (printed with the
+// function's name in front), one whose name is empty or longer than 255
+// bytes, or lies 8 MiB or more away from the first symbol's (a name shared
+// with a keyword lies in the keyword table).
+void SymbolNames::gather() {
+    constexpr intptr_t REACH = intptr_t(1) << (31 - LENGTH_BITS);
+    entries_.resize(zel.symnr.size(), NONE);
     for (size_t i = 0; i < zel.symnr.size(); ++i) {
         const Symbol *s = zel.symnr[i];
-        if (!s || (s->scope && s->scope != zel.global_scope)) continue;
+        if (!s || s->tok == TOK_STRING || (s->scope && s->scope != zel.global_scope)) continue;
         if (!base_) base_ = s->name;
         intptr_t from_base =
             reinterpret_cast<intptr_t>(s->name) - reinterpret_cast<intptr_t>(base_);
         size_t length = name_length(s);
-        if (from_base < INT32_MIN || from_base > INT32_MAX || length > UINT16_MAX) continue;
-        entries_[i] = {int32_t(from_base), uint16_t(length), s->tok == TOK_STRING ? QUOTED : NAME};
+        if (from_base < -REACH || from_base >= REACH || length == 0 || length > LENGTH_MASK)
+            continue;
+        entries_[i] = int32_t(from_base * (LENGTH_MASK + 1)) | int32_t(length);
     }
+}
+
+// The texts of the string constants by offset, gathered in one pass over
+// the string list when a whole listing first needs them. The loader gives
+// each string the offset of its record, so the list is in ascending offset
+// order and the first string of an offset is the one that `search_str`
+// finds; a list out of that order (offsets that wrapped around past 4 GiB)
+// keeps nothing here. An offset is searched for among the strings of its
+// bucket (offsets with the same upper bits; about one string a bucket)
+// instead of among them all.
+class StringTexts {
+  public:
+    void gather();
+    // The text at `offset`; no text (and no data) when none is kept there.
+    std::string_view at(uint32_t offset) const;
+
+  private:
+    struct Text {
+        uint32_t offset;
+        uint32_t length;
+        const char *data;
+        bool operator<(uint32_t o) const { return offset < o; }
+    };
+    std::vector<Text> texts_;       // in ascending offset order
+    std::vector<uint32_t> buckets_; // the first text of each bucket, then the end
+    unsigned shift_ = 0;            // offset >> shift_ is the bucket (up to 32)
+};
+
+void StringTexts::gather() {
+    size_t count = 0;
+    for (const Symbol *s = zel.str.head; s; s = s->next)
+        ++count;
+    texts_.reserve(count);
+    for (const Symbol *s = zel.str.head; s; s = s->next) {
+        if (!texts_.empty() && s->offset < texts_.back().offset) {
+            texts_.clear();
+            return;
+        }
+        texts_.push_back({s->offset, uint32_t(name_length(s)), s->name});
+    }
+    if (texts_.empty()) return;
+    const uint64_t last = texts_.back().offset;
+    while ((last >> shift_) >= texts_.size())
+        ++shift_;
+    buckets_.resize(size_t(last >> shift_) + 2);
+    size_t k = 0;
+    for (size_t b = 0; b < buckets_.size(); ++b) {
+        while (k < texts_.size() && (uint64_t(texts_[k].offset) >> shift_) < b)
+            ++k;
+        buckets_[b] = uint32_t(k);
+    }
+}
+
+std::string_view StringTexts::at(uint32_t offset) const {
+    size_t b = size_t(uint64_t(offset) >> shift_);
+    if (b + 1 >= buckets_.size()) return {};
+    auto end = texts_.begin() + buckets_[b + 1];
+    auto it = std::lower_bound(texts_.begin() + buckets_[b], end, offset);
+    if (it == end || it->offset != offset) return {};
+    return {it->data, it->length};
 }
 
 class Listing {
@@ -467,21 +526,15 @@ class Listing {
     size_t capacity_;
     std::unique_ptr<char[]> text_;
     size_t used_ = 0;
-    // The string constants by offset, built on first use during a whole
-    // listing: the offsets in ascending order beside the texts and their
-    // lengths, so that a lookup does not read the constant's record.
-    void index_strings();
-    std::vector<uint32_t> string_offsets_;
-    std::vector<const char *> string_texts_;
-    std::vector<uint32_t> string_lengths_;
-    bool strings_indexed_ = false;
+    StringTexts string_texts_;
+    bool strings_gathered_ = false;
     struct LineFile {
         bool known = false;
         uint32_t offset = 0;    // the LINE's string offset
         uint32_t line_high = 0; // from an extended line text
         std::string_view name;  // the file's name
     } line_file_;
-    SymbolTexts symbol_texts_;
+    SymbolNames symbol_names_;
     bool symbols_gathered_ = false;
 };
 
@@ -504,38 +557,11 @@ Symbol *Listing::numbered(long number, const SymList &list) {
     return get_sym(number, list.head);
 }
 
-// The loader gives each string the offset of its record, so its list is in
-// ascending offset order, and the first string of an offset is the one that
-// `search_str` finds. A list out of that order (offsets that wrapped around
-// past 4 GiB) is left to `search_str`.
-void Listing::index_strings() {
-    size_t count = 0;
-    for (const Symbol *s = zel.str.head; s; s = s->next)
-        ++count;
-    string_offsets_.reserve(count);
-    string_texts_.reserve(count);
-    string_lengths_.reserve(count);
-    for (const Symbol *s = zel.str.head; s; s = s->next) {
-        if (!string_offsets_.empty() && s->offset < string_offsets_.back()) {
-            string_offsets_.clear();
-            break;
-        }
-        string_offsets_.push_back(s->offset);
-        string_texts_.push_back(s->name);
-        string_lengths_.push_back(uint32_t(name_length(s)));
-    }
-    strings_indexed_ = true;
-}
-
 // The text of the string constant at `offset`. Its `data()` ends in a NUL.
 std::string_view Listing::string_at(uint32_t offset) {
     if (whole_run_) {
-        if (!strings_indexed_) index_strings();
-        auto it = std::lower_bound(string_offsets_.begin(), string_offsets_.end(), offset);
-        if (it != string_offsets_.end() && *it == offset) {
-            size_t i = size_t(it - string_offsets_.begin());
-            return {string_texts_[i], string_lengths_[i]};
-        }
+        if (!strings_gathered_) string_texts_.gather(), strings_gathered_ = true;
+        if (std::string_view text = string_texts_.at(offset); text.data()) return text;
     }
     flush(); // search_str ends the run when nothing has that offset
     return text_of(search_str(offset, zel.str.head));
@@ -575,11 +601,10 @@ void Listing::symbol(const Symbol *s) {
 // it. A whole listing with the number table reads the gathered texts.
 void Listing::symbol_number(uint32_t number) {
     if (whole_run_ && zel.info != 0) {
-        if (!symbols_gathered_) symbol_texts_.gather(), symbols_gathered_ = true;
-        if (const SymbolTexts::Entry *e = symbol_texts_.find(number)) {
-            if (e->kind == SymbolTexts::QUOTED) return quoted(symbol_texts_.name(*e));
+        if (!symbols_gathered_) symbol_names_.gather(), symbols_gathered_ = true;
+        if (std::string_view name = symbol_names_.of(number); !name.empty()) {
             put("   ");
-            return put(symbol_texts_.name(*e));
+            return put(name);
         }
     }
     symbol(numbered(number, zel.sym));
