@@ -660,6 +660,7 @@ TEST_F(Streams, LineEnds) {
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(sseek(s, 0, 0), 0); // back to the start of a file shorter than the buffer
         EXPECT_EQ(sgets(buf, c.size, s), c.lines[0]);
+        EXPECT_EQ(sgets(buf, 0, s), nullptr); // a buffer without room takes no line
         sclose(s);
     }
     STREAM *s = open(std::string("a\r\nb\rc\n\rx\n\0\nlonger line\nlast\r", 29));
