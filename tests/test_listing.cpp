@@ -313,11 +313,11 @@ out:      RET                    | 100015\tRET
 // behind it ("\x02!!!!!!!", shown as MARK) is a plain file name. A SUB_LINK
 // whose stored length (40) disagrees with its counts: the listing goes on
 // behind the bytes it has read. A switch table whose entries take no bytes
-// lists them with target 0. A symbol name of 64 KiB (shown as WIDE) is
+// lists them with target 0. A symbol name of 70000 bytes (WIDE) is
 // listed whole. An object without code lists nothing under the banner.
 TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
-    s.symbols = {{std::string(65536, 'w'), LONG | EXTERN}};
+    s.symbols = {{std::string(70000, 'w'), LONG | EXTERN}};
     // other's frame is at 30; no frame is at 4294967295, the target of the
     // backward call past position 0 as an unsigned number.
     s.functions = {{"main"}, {"other", FUNCTION, 99}, {"far", FUNCTION, 4294967295}};

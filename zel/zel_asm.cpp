@@ -598,7 +598,7 @@ void Listing::symbol(const Symbol *s) {
 }
 
 // The symbol operand of symbol number `number`, printed as `symbol` prints
-// it. A whole listing with the number table reads the gathered texts.
+// it. A whole listing with the number table reads the gathered names.
 void Listing::symbol_number(uint32_t number) {
     if (whole_run_ && zel.info != 0) {
         if (!symbols_gathered_) symbol_names_.gather(), symbols_gathered_ = true;
