@@ -39,7 +39,10 @@ Symbol *addsymbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, 
                   int ref_to_dll, int optional, int declared);
 Symbol *addsymbol_pd(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
                      int used, int ref_to_dll, int optional, int declared);
-Symbol *constant(const char *text, int32_t tok);
+// The constant of `text` and kind `tok`, made when the text has none of that
+// kind yet. With `text_lasts`, the text lives as long as the symbols (it lies
+// in the symbol store already) and is kept where it is instead of copied.
+Symbol *constant(const char *text, int32_t tok, bool text_lasts = false);
 Symbol *looktoken(Symbol *scope, const char *name, int32_t tok);
 Symbol *looktoken_pd(Symbol *scope, Symbol *first, int32_t tok);
 Symbol *lookflags(Symbol *scope, const char *name, uint32_t mask);

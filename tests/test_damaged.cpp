@@ -208,6 +208,19 @@ TEST(Checksum, TextWithoutNulAtThePageEnd) {
     EXPECT_TRUE(r.out == "\n" + banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n");
 }
 
+// A string entry's length only steps to the next entry; its text runs on
+// to its NUL, here over the next entry, which begins inside it ("ab" is its
+// length). Each entry keeps its own text, without a copy of its own.
+TEST(Damaged, StringEntriesThatOverlap) {
+    objw::ObjSpec desc;
+    desc.strings = {"xyabc", "c"};
+    desc.sections[SEC_STRINGS].raw = std::vector<uint8_t>{0, 1, 'x', 'y', 'a', 'b', 'c', 0};
+    RunResult r = TestObject(desc).run({"-s"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(block(r.out, "STRING CONSTANTS"),
+              banner("STRING CONSTANTS") + "\n\"xyabc\"\n\"c\"\n");
+}
+
 TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {
     objw::ObjSpec desc = dll_object();
     desc.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12}; // doubles last

@@ -387,17 +387,19 @@ Symbol *index_lookup(const char *name) {
 namespace {
 
 // `first` given: the new symbol shares its text and hangs on its namesake
-// chain directly behind it. None: the symbol keeps a copy of the name right
-// behind its record and is entered in the name index at `place`, which was
-// just found for it.
+// chain directly behind it. None: the symbol keeps a copy of the name in the
+// store (or, with `name_lasts`, the name itself) and is entered in the name
+// index at `place`, which was just found for it.
 Symbol *new_symbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
-                   const IndexPlace *place, int used, int ref_to_dll, int optional, int declared) {
-    Symbol &s = g_store.make_symbol(first ? nullptr : name);
+                   const IndexPlace *place, int used, int ref_to_dll, int optional, int declared,
+                   bool name_lasts = false) {
+    Symbol &s = g_store.make_symbol(first || name_lasts ? nullptr : name);
     if (first) {
         s.name = first->name;
         s.namesake = first->namesake;
         first->namesake = &s;
     } else {
+        if (name_lasts) s.name = name;
         index_insert_at(&s, place ? *place : find_place(name));
     }
     s.scope = scope;
@@ -447,10 +449,11 @@ Symbol *lookflags(Symbol *scope, const char *name, uint32_t mask) {
     return lookflags_pd(scope, index_lookup(name), mask);
 }
 
-Symbol *constant(const char *text, int32_t tok) {
+Symbol *constant(const char *text, int32_t tok, bool text_lasts) {
     IndexPlace place = find_place(text);
     if (Symbol *found = looktoken_pd(nullptr, place.found, tok)) return found;
-    Symbol *s = new_symbol(nullptr, text, CONSTANT, tok, place.found, &place, 0, 0, 0, 0);
+    Symbol *s =
+        new_symbol(nullptr, text, CONSTANT, tok, place.found, &place, 0, 0, 0, 0, text_lasts);
     if (tok == TOK_STRING) {
         s->dim_count = 1;
         s->dims[0] = int32_t(strlen(text));

@@ -166,15 +166,27 @@ void decode_global_functions(const ByteView &v, unsigned count, const char *what
     }
 }
 
+// The text of an entry runs up to its NUL; the length only steps to the next
+// entry, so texts may run on into the entries behind them. The section is
+// copied into the symbol store once and the texts are kept in that copy:
+// however they overlap, they take no more memory than the section.
 void decode_strings(const ByteView &v, unsigned count, const char *what) {
+    const char *section = reinterpret_cast<const char *>(v.data);
+    const char *copy = nullptr;
+    if (g_build && v.avail > 0) copy = symbol_store().keep_text(section, v.avail);
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
         unsigned length = c.u16();
-        // The text runs up to its NUL; the length only steps to the next entry.
         const char *text = c.cstr();
         c.check();
-        if (g_build) add_str_list(constant(text, TOK_STRING));
+        if (g_build) {
+            // A text read as empty past the end of the file is no part of it.
+            auto at =
+                size_t(reinterpret_cast<uintptr_t>(text) - reinterpret_cast<uintptr_t>(section));
+            if (copy && at < v.avail) text = copy + at;
+            add_str_list(constant(text, TOK_STRING, true));
+        }
         c.seek(start + length + 3);
     }
 }
