@@ -310,18 +310,20 @@ out:      RET                    | 100015\tRET
 // Code that is odd but valid. Positions come from the function table: a
 // frame or call target at a position that no function has is shown as the
 // position in brackets. A line text with the marker byte but no Base64
-// behind it ("\x02!!!!!!!", shown as MARK) is a plain file name. A SUB_LINK
-// whose stored length (40) disagrees with its counts: the listing goes on
-// behind the bytes it has read. A switch table whose entries take no bytes
-// lists them with target 0. A symbol name of 70000 bytes (WIDE) is
-// listed whole. An object without code lists nothing under the banner.
+// behind it ("\x02!!!!!!!", shown as MARK) is a plain file name, as is a
+// name whose characters after the first are Base64 but that lacks the
+// marker byte. A SUB_LINK whose stored length (40) disagrees with its
+// counts: the listing goes on behind the bytes it has read. A switch table
+// whose entries take no bytes lists them with target 0. A symbol name of
+// 70000 bytes (WIDE) is listed whole. An object without code lists nothing
+// under the banner.
 TEST(Listing, OddButValidCode) {
     objw::ObjSpec s;
     s.symbols = {{std::string(70000, 'w'), LONG | EXTERN}};
     // other's frame is at 30; no frame is at 4294967295, the target of the
     // backward call past position 0 as an unsigned number.
     s.functions = {{"main"}, {"other", FUNCTION, 99}, {"far", FUNCTION, 4294967295}};
-    s.strings = {"\x02!!!!!!!"};
+    s.strings = {"\x02!!!!!!!", "customer.4gl"}; // offsets 0 and 11
     SideBySide code = side_by_side(R"(
                             |
                             | function main:
@@ -351,7 +353,8 @@ other:    .function 1       |    30\tSUB_TEXT   size(8) funnr <1>
                             | \t1       -> 0    
                             | \t2       -> 0    
           NOP               |    61\tNOP     
-          PUSH_B 0          |    62\tPUSH_B     WIDE)");
+          PUSH_B 0          |    62\tPUSH_B     WIDE
+          LINE 5 11         |    64\tLINE       5   customer.4gl)");
     s.code = assemble(code.source);
     RunResult r = TestObject(s).run({"-i"});
     EXPECT_EQ(r.status, 0);

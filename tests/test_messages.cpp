@@ -121,7 +121,8 @@ TEST_F(Messages, SummaryAndStop) {
     } cases[] = {
         {0, 0, 0, false, false, ""},
         {0, 0, 0, false, true, "\n"},
-        {1, 1, 0, false, false, "\n  1 warning   reported.\n  1 warning   suppressed.\n"},
+        {1, 0, 0, false, false, "\n  1 warning   reported.\n"},
+        {0, 1, 0, false, false, "\n  1 warning   suppressed.\n"},
         {2, 3, 1, false, false,
          "\n  2 warnings  reported.\n  3 warnings  suppressed due to errors.\n"
          "  1 ERROR     REPORTED.\n\n"},
