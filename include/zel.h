@@ -232,6 +232,10 @@ struct Zel {
 
     // Object code (section 2), in the object's image.
     ByteView code;
+    // The string section as the loader keeps it; the texts of the string
+    // list point into it (in a sound object, the text of the string at
+    // offset k lies at k + 2, behind its record's length).
+    ByteView strings;
     std::string listing_name; // the compiler's listing file (open_assembler)
 
     // DLL linkage.

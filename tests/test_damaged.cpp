@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "assembler.h"
 #include "objdesc.h"
 #include "objrun.h"
 #include "zel.h"
@@ -210,7 +211,9 @@ TEST(Checksum, TextWithoutNulAtThePageEnd) {
 
 // A string entry's length only steps to the next entry; its text runs on
 // to its NUL, here over the next entry, which begins inside it ("ab" is its
-// length). Each entry keeps its own text, without a copy of its own.
+// length). Each entry keeps its own text, without a copy of its own. A text
+// shorter than its length puts the next entry further on than the strings'
+// offsets (counted by their texts) say: the listing names it by its offset.
 TEST(Damaged, StringEntriesThatOverlap) {
     objw::ObjSpec desc;
     desc.strings = {"xyabc", "c"};
@@ -219,6 +222,16 @@ TEST(Damaged, StringEntriesThatOverlap) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(block(r.out, "STRING CONSTANTS"),
               banner("STRING CONSTANTS") + "\n\"xyabc\"\n\"c\"\n");
+
+    desc.strings = {"ab", "cd"}; // offsets 0 and 5; "cd" lies at 10
+    desc.sections[SEC_STRINGS].raw =
+        std::vector<uint8_t>{0, 5, 'a', 'b', 0, 'z', 'z', 0, 0, 2, 'c', 'd', 0};
+    desc.functions = {{"main"}};
+    desc.code = assemble("main: .function 0\nPUSHS_B 5\nPUSHS_B 0\nRET\n.link\n");
+    r = TestObject(desc).run({"-i"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\tPUSHS_B    \"cd\"\n    9\tPUSHS_B    \"ab\"\n"), std::string::npos)
+        << r.out;
 }
 
 TEST(Checksum, SectionsCutShortByTheEndOfTheFile) {

@@ -351,63 +351,43 @@ void SymbolNames::gather() {
 }
 
 // The texts of the string constants by offset, gathered in one pass over
-// the string list when a whole listing first needs them. The loader gives
-// each string the offset of its record, so the list is in ascending offset
-// order and the first string of an offset is the one that `search_str`
-// finds; a list out of that order (offsets that wrapped around past 4 GiB)
-// keeps nothing here. An offset is searched for among the strings of its
-// bucket (offsets with the same upper bits; about one string a bucket)
-// instead of among them all.
+// the string list when a whole listing first needs them. A string is kept
+// when its text lies where its offset says in the string section as the
+// loader keeps it (at the offset + 2, behind the record's length), which is
+// every string of a sound object; a lookup is then one bit of the offset
+// and the text itself, whose length is that of the string (the loader
+// measures each string by its text). The first string of an offset is the one that
+// `search_str` finds, so a list out of ascending offset order (offsets
+// that wrapped around past 4 GiB) keeps nothing here.
 class StringTexts {
   public:
     void gather();
     // The text at `offset`; no text (and no data) when none is kept there.
-    std::string_view at(uint32_t offset) const;
+    std::string_view at(uint32_t offset) const {
+        if (offset >= kept_.size() * 64 || !(kept_[offset / 64] >> (offset % 64) & 1)) return {};
+        const char *text = reinterpret_cast<const char *>(zel.strings.data) + offset + 2;
+        return {text, strlen(text)};
+    }
 
   private:
-    struct Text {
-        uint32_t offset;
-        uint32_t length;
-        const char *data;
-        bool operator<(uint32_t o) const { return offset < o; }
-    };
-    std::vector<Text> texts_;       // in ascending offset order
-    std::vector<uint32_t> buckets_; // the first text of each bucket, then the end
-    unsigned shift_ = 0;            // offset >> shift_ is the bucket (up to 32)
+    std::vector<uint64_t> kept_; // bit `offset` set: a kept string's record
 };
 
 void StringTexts::gather() {
-    size_t count = 0;
-    for (const Symbol *s = zel.str.head; s; s = s->next)
-        ++count;
-    texts_.reserve(count);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(zel.strings.data);
+    const size_t size = zel.strings.avail;
+    if (size < 3) return;
+    kept_.assign((size - 3) / 64 + 1, 0);
+    uint32_t last = 0;
     for (const Symbol *s = zel.str.head; s; s = s->next) {
-        if (!texts_.empty() && s->offset < texts_.back().offset) {
-            texts_.clear();
+        if (s != zel.str.head && s->offset <= last) {
+            kept_.clear();
             return;
         }
-        texts_.push_back({s->offset, uint32_t(name_length(s)), s->name});
+        last = s->offset;
+        if (s->offset < size - 2 && reinterpret_cast<uintptr_t>(s->name) == base + s->offset + 2)
+            kept_[s->offset / 64] |= uint64_t(1) << (s->offset % 64);
     }
-    if (texts_.empty()) return;
-    const uint64_t last = texts_.back().offset;
-    while ((last >> shift_) >= texts_.size())
-        ++shift_;
-    buckets_.resize(size_t(last >> shift_) + 2);
-    size_t k = 0;
-    for (size_t b = 0; b < buckets_.size(); ++b) {
-        while (k < texts_.size() && (uint64_t(texts_[k].offset) >> shift_) < b)
-            ++k;
-        buckets_[b] = uint32_t(k);
-    }
-}
-
-std::string_view StringTexts::at(uint32_t offset) const {
-    size_t b = size_t(uint64_t(offset) >> shift_);
-    if (b + 1 >= buckets_.size()) return {};
-    auto end = texts_.begin() + buckets_[b + 1];
-    auto it = std::lower_bound(texts_.begin() + buckets_[b], end, offset);
-    if (it == end || it->offset != offset) return {};
-    return {it->data, it->length};
 }
 
 class Listing {

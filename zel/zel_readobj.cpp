@@ -174,6 +174,7 @@ void decode_strings(const ByteView &v, unsigned count, const char *what) {
     const char *section = reinterpret_cast<const char *>(v.data);
     const char *copy = nullptr;
     if (g_build && v.avail > 0) copy = symbol_store().keep_text(section, v.avail);
+    if (g_build) zel.strings = ByteView::of(copy, copy ? v.avail : 0);
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
