@@ -356,9 +356,9 @@ void SymbolNames::gather() {
 // loader keeps it (at the offset + 2, behind the record's length), which is
 // every string of a sound object; a lookup is then one bit of the offset
 // and the text itself, whose length is that of the string (the loader
-// measures each string by its text). The first string of an offset is the one that
-// `search_str` finds, so a list out of ascending offset order (offsets
-// that wrapped around past 4 GiB) keeps nothing here.
+// measures each string by its text). The first string of an offset is the
+// one that `search_str` finds, so a list out of ascending offset order
+// (offsets that wrapped around past 4 GiB) keeps nothing here.
 class StringTexts {
   public:
     void gather();
