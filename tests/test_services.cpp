@@ -129,6 +129,9 @@ TEST_F(Env, ExpandFname) {
     std::memset(small, 'z', sizeof small);
     EXPECT_EQ(expand_fname("${KTE_LL}/library", small, 6), 0);
     EXPECT_EQ(small[6], 'z'); // nothing written past the given size
+    char none = 'z';          // a buffer of no bytes is left alone
+    EXPECT_EQ(expand_fname("/a", &none, 0), 0);
+    EXPECT_EQ(none, 'z');
 
     // KTE_TMP falls back to $KTE/tmp when it is not a writable directory.
     mkdir(home.c_str(), 0755);
