@@ -102,6 +102,22 @@ TEST(FileNameSum, ObjectDirectoryCountsWithTheFile) {
         EXPECT_EQ(fname_sum(c.path), sum_of(c.summed)) << c.path;
 }
 
+// A mapped file reads as its bytes and a NUL, also after its pages were
+// given back, and never starts on a 2 MiB boundary (where a touch of a page
+// given back could map a large folio of the file again, whole).
+TEST(Image, MappedFile) {
+    TempDir dir;
+    std::string bytes(3 * size_t(sysconf(_SC_PAGESIZE)) + 5, 'x');
+    bytes[7] = 'y';
+    write_file(dir.path() + "/obj", bytes);
+    StreamPtr s(sopen((dir.path() + "/obj").c_str(), "r"), &sclose);
+    ObjectImage image(s.get());
+    const ByteView v = image.view(0, bytes.size() + 1);
+    EXPECT_NE(reinterpret_cast<uintptr_t>(v.data) % (uintptr_t(2) << 20), 0u);
+    image.release(v.data, bytes.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(v.data), v.avail + 1), bytes + '\0');
+}
+
 // The TIV line of the header block: the value of a TIV block of type 2
 // behind a release-72 header, else the object's revision. A block of type 1
 // is skipped; one of type 0 or below ends the block. None counts for the

@@ -68,12 +68,22 @@ ObjectImage::~ObjectImage() {
 }
 
 // The file is mapped into a zeroed region one byte longer than the file, so
-// that a NUL follows its bytes however long it is.
+// that a NUL follows its bytes however long it is. The region begins one
+// page past a 2 MiB boundary. The page cache may hold the file in folios of
+// 2 MiB; in a region that lay on such a boundary, one touch of a page given
+// back would map its whole folio again, and the peak memory of a run would
+// depend on where the system happened to place the region.
 void ObjectImage::map_file(int fd, size_t size) {
-    size_t page = size_t(sysconf(_SC_PAGESIZE));
-    size_t length = (size + 1 + page - 1) / page * page;
-    void *region = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) return;
+    constexpr size_t FOLIO = size_t(2) << 20;
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t length = (size + 1 + page - 1) / page * page;
+    const size_t reserved = length + FOLIO + page;
+    void *area = mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED) return;
+    auto *first = static_cast<char *>(area);
+    char *region = first + ((FOLIO - reinterpret_cast<uintptr_t>(first) % FOLIO) % FOLIO + page);
+    munmap(first, size_t(region - first));
+    munmap(region + length, size_t(first + reserved - (region + length)));
     // Every byte is summed, so the pages are mapped at once.
     if (mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) ==
         MAP_FAILED) {
@@ -82,7 +92,7 @@ void ObjectImage::map_file(int fd, size_t size) {
     }
     mapping_ = region;
     mapping_size_ = length;
-    data_ = static_cast<const uint8_t *>(region);
+    data_ = reinterpret_cast<const uint8_t *>(region);
     size_ = size;
 }
 
