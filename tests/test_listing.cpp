@@ -49,8 +49,8 @@ void expect_listing(objw::ObjSpec desc, std::string_view raw) {
 //
 // The first extended line text has the compiler's marker 2, the offset 65632
 // (bytes 01 00 60, Base64 "AQBg") and the upper line bits 1 ("AAE"); the
-// second has the marker 1, the offset 0 ("AAAA") and the upper bits 412
-// ("AZz": the last capital and the last small letter).
+// second has the marker 1, the offset 0 ("AAAA") and the upper bits 26444
+// ("Z0z": the last capital, the first digit and the last small letter).
 objw::ObjSpec coverage_object() {
     objw::ObjSpec s;
     s.flags = objflag::DEBUG;
@@ -82,7 +82,7 @@ objw::ObjSpec coverage_object() {
                  "open",
                  "closed",
                  "\2AQBgAAE",
-                 "\1AAAAAZz",
+                 "\1AAAAZ0z",
                  std::string(250, '-'),
                  "Report of %s",
                  std::string(65300, '='),
@@ -258,7 +258,7 @@ sw3:      .switch              |   351\tSWITCH_T
                                | \t        -> 343   "closed"
                                | \t        -> 347   "far.4gl"
 sw3end:   LINE 4464 39         |   375\tLINE       70000   far.4gl
-          LINE 5 50            |   381\tLINE       27000837   cov.4gl
+          LINE 5 50            |   381\tLINE       1733033989   cov.4gl
           LINE 7 65632         |   387\tLINE       7   far.4gl
           LAST                 |   393\tLAST    
           RET                  |   394\tRET     

@@ -310,6 +310,7 @@ TEST(Tables, FlagCodes) {
     // A writer uses the first code of a word; 32 words stand twice.
     EXPECT_EQ(object_flag_code(0x34), 71);
     EXPECT_EQ(object_flag_code(0x3), -1);
+    EXPECT_EQ(object_flag_code(0), -1); // no code stands for the empty word
     int duplicates = 0;
     for (unsigned i = 0; i < 238; ++i) {
         int first = object_flag_code(FLAG_TABLE[i]);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <pwd.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -191,7 +192,8 @@ TEST_F(Env, DefinitionTableLookup) {
     setenv("DYN_PATH_ELEMS", "x:y", 1);
     EXPECT_EQ(explode("F_OBJ:oqq1"), (Paths{home + "/x/obj/oqq1/o1", home + "/y/obj/oqq1/o1"}));
     EXPECT_EQ(explode("F_FORM:menu1"), Paths{"/forms/menu1"});
-    EXPECT_EQ(explode("F_MENU:menu1"), Paths{"/forms/menu1"});
+    for (const char *cls : {"F_MENU", "F_SRC", "F_AUD", "F_ADDF"})
+        EXPECT_EQ(explode(cls + std::string(":menu1")), Paths{"/forms/menu1"}) << cls;
     EXPECT_EQ(explode("{cnum=3}F_FORM:menu1"), Paths{"/any/menu1"});
 
     // Another package combination reads its own table.
@@ -301,6 +303,8 @@ TEST_F(Env, InitUserRunsOnce) {
     mkdir(home.c_str(), 0755);
     setenv("KTE_USER", "carol", 1);
     unsetenv("ORVO_SCM_GRP");
+    unsetenv("USERNAME");
+    unsetenv("LOGNAME");
     setenv("GETCWD", home.c_str(), 1);
     setenv("KMASK", "020", 1);
     EXPECT_EQ(init_user(), 0);
@@ -309,7 +313,9 @@ TEST_F(Env, InitUserRunsOnce) {
     EXPECT_EQ(std::string(cwd), home);
     EXPECT_EQ(umask(0), before | 026);
     EXPECT_STREQ(getenv("ORVO_SCM_GRP"), "carol");
-    EXPECT_NE(getenv("LOGNAME"), nullptr);
+    const std::string os_user = getpwuid(getuid())->pw_name; // the system's name, not KTE_USER
+    EXPECT_STREQ(getenv("USERNAME"), os_user.c_str());
+    EXPECT_STREQ(getenv("LOGNAME"), os_user.c_str());
 
     setenv("USE_KMASK_AS_ABSOLUTE", "1", 1);
     EXPECT_EQ(init_user(), 0); // already done: nothing changes
@@ -566,6 +572,11 @@ TEST_F(Locale, ReportsWithoutCallback) {
     EXPECT_TRUE(c.stopped && c.status == 1);
     EXPECT_EQ(c.err, "(BADNLS) *** Error in TSSsetlocale:\nCan't set NLS locale "
                      "'no_such_locale.xyz'\n");
+    TempDir empty; // no definitions, and no locale named
+    set_home(empty.path());
+    c = capture([] { EXPECT_EQ(TSSsetlocale(nullptr, nullptr), -1); });
+    EXPECT_EQ(c.err, "(Unknown locale) *** Error in TSSinitialize:\nCan't open " + empty.path() +
+                         "/lib/tss_locale\n");
 }
 
 // Bit 64 of KTE_DEBUG traces the set-up on standard error.
@@ -771,6 +782,9 @@ TEST(OtherStreams, PipesAndClosingTheNewest) {
     sputs("x", full);
     EXPECT_EQ(capture([&] { EXPECT_EQ(sflush(full), -1); }).stopped, false);
     sclose(full);
+    STREAM *file = sdopen(open("/dev/null", O_RDONLY), "r"); // at offset 0, and it seeks
+    EXPECT_EQ(sseek(file, 0, SEEK_END), 0);
+    sclose(file);
 }
 
 } // namespace
