@@ -141,6 +141,14 @@ TEST(CommandLine, UsageAndIllegalOptions) {
         SCOPED_TRACE(c.args[0]);
         EXPECT_RUN(run_zel_info(c.args, sample_env), 1, "", c.err);
     }
+    // An empty argument vector: the program goes by its own name (in the
+    // usage text, or in start-up's message when no shared memory is loaded).
+    setenv("KTE", SAMPLE_KTE, 1);
+    setenv("USER", "tester", 1);
+    char *no_args[] = {nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(zel_info_main(0, no_args), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("zel_info"), std::string::npos);
     // Without a 4GL user name (an empty one counts as none) the run ends at
     // log set-up, which logs that too.
     TempDir log;
