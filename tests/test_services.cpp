@@ -173,6 +173,7 @@ TEST_F(Env, DefinitionTableLookup) {
                     "{pk,other} oxxmod: ${KTE}/special\n"
                     "oxx, ?xxmod : ${KTE}/a:__SKIPDIR__:${KTE}/c#\n"
                     "{other} oxxmod0001: /never\n"
+                    "{pk}oqz: /tight\n"
                     "oqq: ${KTE}/${DYN_PATH_ELEMS}/obj\n"
                     "o: ${KTE}/general:remhost!\n"
                     "o: /second/definition\n"
@@ -188,6 +189,7 @@ TEST_F(Env, DefinitionTableLookup) {
     EXPECT_EQ(explode("F_OBJ:oz"), (Paths{home + "/general/oz/o", "remhost!{package=pk}F_OBJ:oz"}));
     // A logical name on a remote host is the remote's to resolve, host and all.
     EXPECT_EQ(explode("${KTE}!F_OBJ:oz"), Paths{"${KTE}!F_OBJ:oz"});
+    EXPECT_EQ(explode("F_OBJ:oqz1"), Paths{"/tight/oqz1/o1"});
     EXPECT_EQ(explode("F_OBJ:oqq1"), Paths{}); // DYN_PATH_ELEMS unset
     setenv("DYN_PATH_ELEMS", "x:y", 1);
     EXPECT_EQ(explode("F_OBJ:oqq1"), (Paths{home + "/x/obj/oqq1/o1", home + "/y/obj/oqq1/o1"}));
@@ -692,6 +694,9 @@ TEST_F(Streams, LineEnds) {
 TEST_F(Streams, WritesAreBufferedAndReadBack) {
     STREAM *s = open("", "w+");
     ASSERT_NE(s, nullptr);
+    EXPECT_EQ(sputc('a', s), 'a');
+    EXPECT_EQ(stream_stell(s, 0), 1); // at offset 0, one byte buffered
+    EXPECT_EQ(sseek(s, 0, 0), 0);
     const std::string data = pattern(10000);
     EXPECT_EQ(swrite_blok(data.data(), data.size(), s), 10000);
     EXPECT_EQ(stream_stell(s, 0), 10000);
@@ -737,8 +742,9 @@ TEST_F(Streams, OpenModesAndClosing) {
     EXPECT_EQ(read_file(dir.path() + "/f"), "new");
 }
 
-// Alternatives are tried in turn (a remote one is not served here); the
-// last name tried is kept.
+// Alternatives are tried in turn (a remote one is not served here, a
+// missing directory is passed over for writing too); the last name tried is
+// kept.
 TEST_F(Streams, AlternativesAndTheLastExplodedName) {
     write_file(dir.path() + "/second", "2");
     std::string name = "{nolog}" + dir.path() + "/missing;remote!/x;" + dir.path() + "/second";
@@ -746,6 +752,10 @@ TEST_F(Streams, AlternativesAndTheLastExplodedName) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(get_last_exploded_fname_ptr(), dir.path() + "/second");
     EXPECT_EQ(sgetc(s), '2');
+    sclose(s);
+    s = sopen(("{nolog}" + dir.path() + "/no/dir;" + dir.path() + "/out").c_str(), "w");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(get_last_exploded_fname_ptr(), dir.path() + "/out");
     sclose(s);
 
     std::string none = "{nolog}" + dir.path() + "/missing";
@@ -761,6 +771,7 @@ TEST(OtherStreams, PipesAndClosingTheNewest) {
     EXPECT_TRUE(smem_data(w).empty());
     STREAM *r = smemopen("abc", 3, "r");
     EXPECT_EQ(sseek(r, 1, 0), 1);
+    EXPECT_EQ(sseek(r, -3, SEEK_CUR), -1); // before the start
     EXPECT_EQ(sgetc(r), 'b');
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0); // a write repeated would fill it and fail
