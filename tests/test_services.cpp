@@ -178,6 +178,7 @@ TEST_F(Env, DefinitionTableLookup) {
                     "o: ${KTE}/general:remhost!\n"
                     "o: /second/definition\n"
                     "menu1|007: /forms\n"
+                    "menu1|9999: /last\n"
                     "*|*: /any\n"},
              {"other", "oxx: /other\n"}});
     setenv("PACKAGE_COMB", "pk", 1);
@@ -197,6 +198,8 @@ TEST_F(Env, DefinitionTableLookup) {
     for (const char *cls : {"F_MENU", "F_SRC", "F_AUD", "F_ADDF"})
         EXPECT_EQ(explode(cls + std::string(":menu1")), Paths{"/forms/menu1"}) << cls;
     EXPECT_EQ(explode("{cnum=3}F_FORM:menu1"), Paths{"/any/menu1"});
+    EXPECT_EQ(explode("{cnum=9999}F_FORM:menu1"), Paths{"/last/menu1"}); // the largest number
+    EXPECT_EQ(explode("{cnum=10000}F_FORM:menu1"), Paths{"/forms/menu1"}); // ignored: 7 holds
 
     // Another package combination reads its own table.
     EXPECT_EQ(explode("{package=other}F_OBJ:oxxmod0001"), Paths{"/other/oxxmod/omod0001"});
