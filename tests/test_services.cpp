@@ -194,8 +194,7 @@ TEST_F(Env, DefinitionTableLookup) {
     EXPECT_EQ(explode("F_OBJ:oqq1"), Paths{}); // DYN_PATH_ELEMS unset
     setenv("DYN_PATH_ELEMS", "x:y", 1);
     EXPECT_EQ(explode("F_OBJ:oqq1"), (Paths{home + "/x/obj/oqq1/o1", home + "/y/obj/oqq1/o1"}));
-    EXPECT_EQ(explode("F_FORM:menu1"), Paths{"/forms/menu1"});
-    for (const char *cls : {"F_MENU", "F_SRC", "F_AUD", "F_ADDF"})
+    for (const char *cls : {"F_FORM", "F_MENU", "F_SRC", "F_AUD", "F_ADDF"})
         EXPECT_EQ(explode(cls + std::string(":menu1")), Paths{"/forms/menu1"}) << cls;
     EXPECT_EQ(explode("{cnum=3}F_FORM:menu1"), Paths{"/any/menu1"});
     EXPECT_EQ(explode("{cnum=9999}F_FORM:menu1"), Paths{"/last/menu1"}); // the largest number
