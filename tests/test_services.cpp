@@ -197,7 +197,7 @@ TEST_F(Env, DefinitionTableLookup) {
     for (const char *cls : {"F_FORM", "F_MENU", "F_SRC", "F_AUD", "F_ADDF"})
         EXPECT_EQ(explode(cls + std::string(":menu1")), Paths{"/forms/menu1"}) << cls;
     EXPECT_EQ(explode("{cnum=3}F_FORM:menu1"), Paths{"/any/menu1"});
-    EXPECT_EQ(explode("{cnum=9999}F_FORM:menu1"), Paths{"/last/menu1"}); // the largest number
+    EXPECT_EQ(explode("{cnum=9999}F_FORM:menu1"), Paths{"/last/menu1"});   // the largest number
     EXPECT_EQ(explode("{cnum=10000}F_FORM:menu1"), Paths{"/forms/menu1"}); // ignored: 7 holds
 
     // Another package combination reads its own table.
