@@ -354,7 +354,8 @@ class Dictionary : public ::testing::Test {
                    "D\n:NAME:yyzeta\n:TYPE:12\nXNAME:yybad\n:VALU:a\n:VALU:b\n"
                    "D\n:TYPE:s\n" // no name: skipped
                    "D\r\n:NAME:yyalpha\r\n:TYPE:m\r\n:CLEN:7\r\n"
-                   "D\n:NAME:yy_name_far_too_long\n:TYPE:s\n"
+                   "D\n:NAME:yyname_max_len\n:TYPE:s\n" // the longest name: 12 bytes
+                   "D\n:NAME:yyname_too_long\n:TYPE:s\n"
                    "D\n:NAME:zzother\n:TYPE:s\n" // another package: skipped
                    "D\n:NAME:yyLong\n:TYPE:l\n:OFOR:" +
                        std::string(5000, 'x') +
@@ -392,12 +393,13 @@ TEST_F(Dictionary, DomainsByName) {
         int type, length;
         uint32_t flags;
     } found[] = {
-        {"xxcode", 6, 10, STRING},   {"xxflag", 11, 1, ENUM},
-        {"xxamount", 4, 12, DOUBLE}, {"xxcount", 1, 11, LONG},
-        {"___dlock", 1, 11, LONG},   {"__rcd_toid", 6, 34, STRING},
-        {"__rcd_cmac", 3, 3, LONG},  {"yyalpha", 14, 7, STRING | TSS_STRING},
-        {"yyzeta", 12, 0, BITSET},   {"yyQ", 0, 4, 0},
-        {"yyT18", 18, 0, STRING},    {"yyT19", 0, 0, 0},
+        {"xxcode", 6, 10, STRING},        {"xxflag", 11, 1, ENUM},
+        {"xxamount", 4, 12, DOUBLE},      {"xxcount", 1, 11, LONG},
+        {"___dlock", 1, 11, LONG},        {"__rcd_toid", 6, 34, STRING},
+        {"__rcd_cmac", 3, 3, LONG},       {"yyalpha", 14, 7, STRING | TSS_STRING},
+        {"yyzeta", 12, 0, BITSET},        {"yyQ", 0, 4, 0},
+        {"yyT18", 18, 0, STRING},         {"yyT19", 0, 0, 0},
+        {"yyname_max_len", 6, 0, STRING},
     };
     for (const auto &f : found) {
         const DomainRec *d = search_domain(f.name);
@@ -408,9 +410,8 @@ TEST_F(Dictionary, DomainsByName) {
         EXPECT_EQ(dddomain(f.name), d);
     }
     EXPECT_EQ(search_domain("xxflag")->values, (std::vector<std::string>{"off", "on"}));
-    for (const char *none :
-         {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yy_name_far_too_long", "zzother",
-          "x_rcd_toid", "_xrcd_toid"}) // only "__" is built in
+    for (const char *none : {"xxnone", "qqone", "qqtwo", "qqone", "x", "xx", "", "yyname_too_long",
+                             "zzother", "x_rcd_toid", "_xrcd_toid"}) // only "__" is built in
         EXPECT_EQ(search_domain(none), nullptr) << none;
     EXPECT_EQ(read_domain_list("x"), nullptr);
     EXPECT_EQ(dd_file_opens(), 7); // one for each package: xx, __, yy, qq, zz, x_ and _x
@@ -420,7 +421,8 @@ TEST_F(Dictionary, DomainsByName) {
         std::vector<std::string> names;
     } lists[] = {
         {"__", {"_compnr", "_dlock", "rcd_cmac", "rcd_prst", "rcd_toid"}},
-        {"yy", {"Long", "Q", "T18", "T19", "T19", "alpha", "zeta"}}, // a name given twice
+        {"yy",
+         {"Long", "Q", "T18", "T19", "T19", "alpha", "name_max_len", "zeta"}}, // a name given twice
         {"xx", {"amount", "code", "count", "flag", "name"}},
     };
     for (const auto &l : lists) {
@@ -667,7 +669,7 @@ TEST_F(Streams, LineEnds) {
          64,
          {"a", "b\rc", "\rx", "", "ab", "ab\rcd", "last\r"}},
         {"ab\r\nab\rcd\nabcdefg\nz", 4, {"ab", "ab\r", "cd", "abc", "def", "g", "z"}},
-        {std::string("a\0b\n\0x\nc", 8), 64, {"a", "", "c"}}, // a NUL byte is no end
+        {std::string("a\0b\n\0x\nc\r\0d\n", 12), 64, {"a", "", "c\r"}}, // a NUL byte is no end
     };
     for (const auto &c : cases) {
         STREAM *s = open(c.text);
