@@ -257,7 +257,7 @@ void show_tree(DllCache &cache, const std::string &root_path,
         print_line(depth, name, where_found(d), state_mark(d.state));
         shown.insert(&d);
         report_problem(d);
-        if (d.state == DllState::found && !d.used.empty()) {
+        if (d.state == DllState::found) {
             ancestors.insert(&d);
             levels.push_back({&d.used, 0, &d});
         }
