@@ -325,8 +325,10 @@ TEST_F(Env, InitUserRunsOnce) {
     EXPECT_EQ(init_user(), 0); // already done: nothing changes
     EXPECT_EQ(umask(0), 0);
     al_env_reset();
+    setenv("ORVO_SCM_GRP", "team", 1); // a group already set stays
     EXPECT_EQ(init_user(), 0);
     EXPECT_EQ(umask(before), 020);
+    EXPECT_STREQ(getenv("ORVO_SCM_GRP"), "team");
     unsetenv("ORVO_SCM_GRP");
 
     al_env_reset();
@@ -713,6 +715,7 @@ TEST_F(Streams, WritesAreBufferedAndReadBack) {
     EXPECT_EQ(back, data + "tail!");
     EXPECT_EQ(sseek(s, 2, 0), 2);
     EXPECT_EQ(swrite_blok("XY", 2, s), 2);
+    EXPECT_EQ(sgetc(s), static_cast<unsigned char>(data[4])); // a read flushes the write first
     EXPECT_EQ(read_file(dir.path() + "/f").size(), 10005u);
     EXPECT_EQ(sclose(s), 0);
     EXPECT_EQ(read_file(dir.path() + "/f").substr(0, 6),
