@@ -777,9 +777,14 @@ TEST(OtherStreams, PipesAndClosingTheNewest) {
     size_t before = sopen_count();
     STREAM *w = smemopen("abc", 3, "wb"); // writing starts from nothing
     EXPECT_TRUE(smem_data(w).empty());
+    sputs("xy", w);
+    EXPECT_EQ(stream_stell(w, 0), 2);
     STREAM *r = smemopen("abc", 3, "r");
     EXPECT_EQ(sseek(r, 1, 0), 1);
     EXPECT_EQ(sseek(r, -3, SEEK_CUR), -1); // before the start
+    EXPECT_EQ(sgetc(r), 'b');
+    EXPECT_EQ(sseek(r, -1, SEEK_END), 2);
+    EXPECT_EQ(sseek(r, -1, SEEK_CUR), 1);
     EXPECT_EQ(sgetc(r), 'b');
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0); // a write repeated would fill it and fail
