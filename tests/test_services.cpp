@@ -772,7 +772,8 @@ TEST_F(Streams, AlternativesAndTheLastExplodedName) {
     EXPECT_EQ(get_last_exploded_fname_ptr(), none);
 }
 
-// Pipes cannot seek but write. Closing all but the oldest streams.
+// Memory streams seek from the start, the position and the end; pipes
+// cannot seek but write. Closing all but the oldest streams.
 TEST(OtherStreams, PipesAndClosingTheNewest) {
     size_t before = sopen_count();
     STREAM *w = smemopen("abc", 3, "wb"); // writing starts from nothing
