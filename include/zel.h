@@ -176,7 +176,7 @@ struct ObjHeader {
     int32_t compnr_check[3] = {0, 0, 0};
     STREAM *stream = nullptr;
     std::unique_ptr<TivRecord> tiv;
-    std::shared_ptr<const ObjectImage> image; // the object's bytes
+    std::unique_ptr<ObjectFile> file; // the open object, and the blocks read from it
 };
 
 // Storage in large blocks for the symbols, names and index tables that a
@@ -230,7 +230,7 @@ struct Zel {
     std::vector<Symbol *> symnr; // symbol-number table
     std::vector<Symbol *> funnr; // function-number table
 
-    // Object code (section 2), in the object's image.
+    // Object code (section 2), as read.
     ByteView code;
     // The string section as the loader keeps it; the texts of the string
     // list point into it (in a sound object, the text of the string at
@@ -242,7 +242,7 @@ struct Zel {
     DllEntry *dll_head = nullptr;
     DllEntry *dll_tail = nullptr;
     std::vector<Symbol *> dll_funcs; // DLL function list, sorted by name
-    const char *dll_usage = nullptr; // DLL usage description, in the object's image
+    const char *dll_usage = nullptr; // DLL usage description, in the descriptions block
     Symbol *saved_args = nullptr;
 
     // Message state.

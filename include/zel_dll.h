@@ -7,6 +7,7 @@ struct ObjHeader;
 struct Symbol;
 struct DllEntry;
 struct DomainRec;
+struct ByteView;
 
 using FuncCallback = Symbol *(*)(ObjHeader &hdr, DllEntry *dll, const char *name,
                                  const DomainRec *domain, uint32_t flags, int required,
@@ -16,8 +17,14 @@ using ArgCallback = Symbol *(*)(ObjHeader &hdr, Symbol *previous, const char *na
                                 int whereused, int dimcount, const int32_t dims[4]);
 using CheckCallback = void (*)(Symbol *fn);
 
+// Reads the prototypes section of the object of `hdr` (it must be there
+// whole) and decodes it.
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                      CheckCallback check, CheckCallback notify);
+// Calls back for each of the header's count of prototype records in
+// `section`; a record that runs past the section ends the run.
+void decode_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry *dll, FuncCallback fcb,
+                       ArgCallback acb, CheckCallback check, CheckCallback notify);
 Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
                                const DomainRec *domain, uint32_t flags, int required, int argcount,
                                int funnr);
@@ -30,6 +37,8 @@ int link_dll_function(Symbol *fn);
 // Reads the prototypes of the DLL whose header is `hdr` on behalf of its
 // used-DLL entry, linking them to the functions of the object.
 void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry);
+// The same for a prototypes section already read.
+void decode_dll_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry &entry);
 
 // How `load_next_dll` reads the prototypes of one used DLL. The standard
 // loader opens the DLL through the file-definition table and ends the run

@@ -4,11 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
-
-class ObjectImage;
 
 // What reading a DLL found.
 enum class DllState {
@@ -27,13 +24,12 @@ struct DllImage {
     uint32_t expected = 0;         // checksum of the header
     uint32_t computed = 0;         // byte sum of the header and of the sections in the file
     std::vector<std::string> used; // the DLLs it uses, in order (found DLLs only)
-    // The prototypes section and the header fields that decoding it needs.
+    // The prototypes section (sound DLLs only) and the header fields that
+    // decoding it needs.
     int32_t relno = 0;
     int32_t obj_revision = 0;
-    uint32_t prototypes_start = 0;
-    uint32_t prototypes_size = 0;
     uint16_t prototype_count = 0;
-    std::shared_ptr<const ObjectImage> image; // the DLL's bytes
+    std::vector<uint8_t> prototypes;
 };
 
 // Reads the DLL `name` found as the runtime finds it: its header, the

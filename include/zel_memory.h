@@ -2,9 +2,10 @@
 // runs on, the first touch of every small page of fresh memory costs a
 // fault that is dearer than reading the page's bytes from a file; a huge
 // page costs one fault and the clearing of its bytes. Blocks of a huge page
-// or more are therefore whole, aligned huge pages, and the kernel is asked
-// to back them with huge pages where it supports that; smaller blocks come
-// from the heap.
+// or more therefore begin on a huge page, and the kernel is asked to back the
+// huge pages that they fill with huge pages where it supports that; the rest
+// of the last one stays in small pages, which cost memory only as far as
+// they are used. Smaller blocks come from the heap.
 #pragma once
 
 #include <cstddef>

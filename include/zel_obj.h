@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "zel_cursor.h"
@@ -40,47 +41,69 @@ struct SectionInfo {
 };
 extern const SectionInfo section_info[NSECTIONS];
 
-// The bytes of one object file, taken once when its header is read; the
-// loader decodes every region of the object in place through views. The
-// file is mapped where it can be and read through its stream otherwise. A
-// NUL byte always follows the file's bytes in memory.
-class ObjectImage {
+// The open object file, read as the loading sequence reads it: the header
+// first, then each region that the header and the trailing blocks declare,
+// into memory of the tool's own. Nothing is mapped, so another process that
+// rewrites or cuts the file cannot pull bytes from under a view; bytes that
+// no region covers are never read. A regular file is read at most up to the
+// size it had when it was opened; a pipe or a device up to the last byte that
+// a region asks for, never to its end. Each block read is followed by a NUL
+// in memory and stays valid until it is released or the file object dies.
+class ObjectFile {
   public:
-    explicit ObjectImage(STREAM *s);
-    ~ObjectImage();
-    ObjectImage(const ObjectImage &) = delete;
-    ObjectImage &operator=(const ObjectImage &) = delete;
+    // `s` is open at offset 0 and stays open while regions are read.
+    explicit ObjectFile(STREAM *s);
+    ~ObjectFile();
+    ObjectFile(const ObjectFile &) = delete;
+    ObjectFile &operator=(const ObjectFile &) = delete;
 
-    // Number of bytes of the file.
-    size_t size() const { return size_; }
-    // True when `p` points into the file's bytes (or the NUL behind them).
-    bool holds(const void *p) const {
-        auto at = reinterpret_cast<uintptr_t>(p), data = reinterpret_cast<uintptr_t>(data_);
-        return at >= data && at <= data + size_;
-    }
+    // The header: its bytes taken with the block read primitive (so they
+    // count for the running checksum); fewer when the file is shorter.
+    ByteView read_header_bytes(size_t size);
     // The region of `size` bytes at `start`; bytes past the end of the file
-    // read as `fill`.
-    ByteView view(uint64_t start, uint64_t size, uint8_t fill = 0) const;
-    // Gives back the memory of the whole pages of `n` bytes at `p` (within
-    // the file's bytes) that the process holds; the next read of them takes
-    // them from the file again. A section decoded is not read again (the
-    // code is listed once, front to back), so a large object costs memory
-    // for the parts that are being read.
-    void release(const void *p, size_t n) const;
-    // The system error of a read that failed inside the region, or 0. Past
-    // the point where reading failed nothing is known of the file.
-    int read_error(uint64_t start, uint64_t size) const;
+    // read as `fill`. After a read error, error() tells the system error and
+    // the bytes in front of the failure are there.
+    ByteView read(uint64_t start, uint64_t size, uint8_t fill = 0);
+    // The byte sum of the region, as read() would give it, without keeping
+    // its bytes: they pass through a small buffer of their own.
+    uint32_t sum(uint64_t start, uint64_t size, uint8_t fill = 0);
+    // System error of the last read, or 0.
+    int error() const { return error_; }
+    // Frees the block of a view that read() or read_header_bytes() gave.
+    void release(const ByteView &v);
+    // Gives back the memory of the whole pages of `n` bytes at `p`, inside a
+    // block, that will not be read again (the code, as it is listed).
+    void release_pages(const void *p, size_t n);
+    // The file is closed: no region can be read any more, and the blocks
+    // read stay.
+    void detach() { stream_ = nullptr; }
+    // Most bytes a region can hold: the file's size for a regular file, else
+    // what has been read so far (a pipe or a device has no size).
+    uint64_t size_hint() const;
 
   private:
-    void map_file(int fd, size_t size);
-    void read_stream(STREAM *s);
+    struct Block;
+    Block &new_block(size_t capacity);
+    // How many of `size` bytes at `start` a regular file can hold (all of
+    // them for a file of no known size).
+    uint64_t in_file(uint64_t start, uint64_t size) const;
+    ByteView read_seekable(uint64_t start, uint64_t size, uint8_t fill);
+    ByteView read_prefix(uint64_t start, uint64_t size, uint8_t fill);
+    void extend_prefix(uint64_t to);
 
-    const uint8_t *data_ = nullptr;
-    size_t size_ = 0;
-    void *mapping_ = nullptr;
-    size_t mapping_size_ = 0;
-    std::vector<uint8_t> copy_; // the bytes when the file is not mapped
-    int error_ = 0;             // errno of the read that stopped at size_
+    STREAM *stream_;
+    bool seekable_ = true;
+    bool bounded_ = false;
+    uint64_t bound_ = 0;    // size of a regular file
+    uint64_t furthest_ = 0; // end of the furthest region read
+    int error_ = 0;
+    std::vector<std::unique_ptr<Block>> blocks_;
+    std::vector<uint8_t> passing_; // what sum() reads through
+    // A pipe cannot seek: what has been read from it, from offset 0, and the
+    // error that ended its reading.
+    std::vector<uint8_t> prefix_;
+    bool prefix_end_ = false;
+    int prefix_error_ = 0;
 };
 
 // Sum of the unsigned values of a view's bytes (its fill bytes included),
@@ -141,6 +164,8 @@ struct Region {
 Region section_region(const ObjHeader &hdr, int index);
 // Section `index` read as read_block reads a region, with its step label.
 ByteView read_section(const ObjHeader &hdr, int index);
+// Section `index` summed as read_section would sum it, without keeping it.
+void sum_section(const ObjHeader &hdr, int index);
 // The region of `size` bytes at `start` of the object of `hdr`, read as
 // one block by the step `label`: its bytes count for the running checksum
 // (bytes past the end of the file read as `fill` and count as such), and a

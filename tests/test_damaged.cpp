@@ -5,6 +5,7 @@
 // sanitized build (make test-sanitize).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -92,6 +93,11 @@ TEST(Damaged, EachEndsWithOneFatalMessage) {
         {"description text past the block",
          "patch " + std::to_string(l.descriptions + 4 + 2 + 4 + 6) + " 00 01 00 00",
          past_end("descriptions block")},
+        {"usage text without its NUL", "patch " + std::to_string(l.descriptions + 15) + " 21",
+         "Object is corrupt: a text of the descriptions block has no end"},
+        {"description without its NUL at the block's end",
+         "patch " + std::to_string(l.descriptions + 30) + " 21",
+         "Object is corrupt: a text of the descriptions block has no end"},
         {"additional information records past the block",
          "patch " + std::to_string(l.addinfo + 12) + " 00 09",
          past_end("additional information block")},
@@ -326,3 +332,106 @@ TEST(FuzzFindings, EmptyNamesInTheNameIndex) {
 }
 
 } // namespace
+
+namespace {
+
+void put_be32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; k++)
+        b[at + size_t(k)] = uint8_t(v >> (24 - 8 * k));
+}
+
+// Writes `bytes` at `offset` of the file at `path`, which grows sparsely.
+void write_at(const std::string &path, const std::vector<uint8_t> &bytes, off_t offset) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset), ssize_t(bytes.size()));
+    close(fd);
+}
+
+constexpr long SMALL_RUN_KB = 16 * 1024;
+
+} // namespace
+
+// A device and a pipe are judged by the header's 182 bytes, and never read to
+// their end: /dev/zero is endless, the pipe stays open behind its 4096 bytes.
+// A file far larger than its object costs the memory of what the sections
+// declare, not of the file: neither a 600 MB file that is no object nor an
+// object whose idents lie behind a gap of 1 GiB.
+TEST(Reading, DevicesPipesAndLargeFiles) {
+    RunResult r = run_object("/dev/zero", {"-h"});
+    EXPECT_RUN(r, 1, "", fatal("object '/dev/zero' not in proper format.", "zero"));
+
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    const std::string zeros(4096, '\0');
+    ASSERT_EQ(write(fds[1], zeros.data(), zeros.size()), ssize_t(zeros.size()));
+    Started s(ZEL_INFO_BIN, {"-m", "-h", "/dev/stdin"}, sample_env(), fds[0], -1);
+    r = s.finish();
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_RUN(r, 1, "", fatal("object '/dev/stdin' not in proper format.", "stdin"));
+
+    TempDir dir;
+    const std::string large = dir.path() + "/oxxtes/" + BASE;
+    write_file(large, "not an object");
+    ASSERT_EQ(truncate(large.c_str(), off_t(600) << 20), 0);
+    r = run_object(large, {"-h"});
+    EXPECT_RUN(r, 1, "", fatal("object '" + large + "' not in proper format."));
+    EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+
+    // The idents section, and the trailing blocks behind it, moved 1 GiB on:
+    // the section table and the stored checksum follow.
+    objw::Layout l;
+    std::vector<uint8_t> image = objw::build_object(dll_object(), large, &l);
+    const size_t idents_start_field = 48 + 10 * SEC_IDENTS;
+    const uint32_t moved = uint32_t(1) << 30;
+    const uint32_t old_start = be32(image, idents_start_field);
+    std::vector<uint8_t> tail(image.begin() + old_start, image.end());
+    image.resize(old_start);
+    put_be32(image, idents_start_field, moved);
+    uint32_t header_change = 0;
+    for (int k = 0; k < 4; k++)
+        header_change += uint8_t(moved >> (24 - 8 * k)) - uint8_t(old_start >> (24 - 8 * k));
+    put_be32(image, 178, be32(image, 178) + header_change);
+    ASSERT_EQ(unlink(large.c_str()), 0);
+    write_at(large, image, 0);
+    write_at(large, tail, moved);
+    r = run_object(large, {"-c"});
+    EXPECT_RUN(r, 0, "", "");
+    EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+    r = run_object(large, {"-w", "-u"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("@(#)otest\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("usage\n"), std::string::npos) << r.out;
+}
+
+// The sections are read into memory of the tool's own before the report
+// begins: an object cut short by another process while it is listed (a
+// compiler rewriting it) is listed whole, and its checksum holds. The run is
+// stopped by a pipe that nobody reads until the report has begun.
+TEST(Reading, ObjectCutWhileItIsListed) {
+    objw::ObjSpec desc;
+    desc.code.assign(100000, 0); // NOPs: a listing far larger than a pipe holds
+    TestObject obj(desc);
+    const RunResult whole = obj.run({"-i"});
+    ASSERT_EQ(whole.status, 0);
+    ASSERT_GT(whole.out.size(), size_t(1) << 20);
+
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    Started s(ZEL_INFO_BIN, {"-m", "-i", obj.path()}, sample_env(), -1, fds[1]);
+    close(fds[1]);
+    std::string out;
+    char buf[65536];
+    ssize_t n = read(fds[0], buf, sizeof buf); // the report has begun: the object is read
+    ASSERT_GT(n, 0);
+    out.append(buf, size_t(n));
+    ASSERT_EQ(truncate(obj.path().c_str(), 1000), 0);
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, size_t(n));
+    close(fds[0]);
+    RunResult r = s.finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(out == whole.out) << out.size() << " bytes listed of " << whole.out.size();
+}

@@ -860,8 +860,8 @@ void write_assembler(STREAM *out) {
     for (size_t pos = 0; pos < zel.code.size;) {
         pos += listing.instruction(pos);
         listing.drain_if_full();
-        if (pos - released >= RELEASE_EVERY && pos <= zel.code.avail && zel.hdr.image) {
-            zel.hdr.image->release(zel.code.data + released, pos - released);
+        if (pos - released >= RELEASE_EVERY && pos <= zel.code.avail && zel.hdr.file) {
+            zel.hdr.file->release_pages(zel.code.data + released, pos - released);
             released = pos;
         }
     }

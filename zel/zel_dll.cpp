@@ -236,10 +236,23 @@ DllLoader dll_loader = open_and_read_dll;
 
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                      CheckCallback check, CheckCallback notify) {
-    uint32_t start = hdr.start[SEC_PROTOTYPES], size = hdr.size[SEC_PROTOTYPES];
-    if (hdr.image->view(start, size).avail < size)
+    // A section cut short is corrupt whatever cut it; a read error that
+    // still delivered the whole section is a read error.
+    ObjectFile &file = *hdr.file;
+    ByteView section = file.read(hdr.start[SEC_PROTOTYPES], hdr.size[SEC_PROTOTYPES]);
+    Rtot_bytes += byte_sum(section);
+    if (section.avail < section.size) {
+        if (file.error()) errno = file.error();
         fatal_system_error(PROTOTYPES_LABEL, "Corrupt header in '%s'\n", hdr.objname.c_str());
-    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, read_section(hdr, SEC_PROTOTYPES));
+    }
+    if (file.error()) read_failure(hdr, PROTOTYPES_LABEL, file.error());
+    decode_prototypes(hdr, section, dll, fcb, acb, check, notify);
+    hdr.file->release(section);
+}
+
+void decode_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry *dll, FuncCallback fcb,
+                       ArgCallback acb, CheckCallback check, CheckCallback notify) {
+    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, section);
     for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++)
         walk.function_record();
 }
@@ -325,6 +338,11 @@ void check_function_symbol(Symbol *fn) {
 void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry) {
     read_prototypes(hdr, &entry, create_function_symbol, create_function_arg, check_function_symbol,
                     nullptr);
+}
+
+void decode_dll_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry &entry) {
+    decode_prototypes(hdr, section, &entry, create_function_symbol, create_function_arg,
+                      check_function_symbol, nullptr);
 }
 
 DllLoader set_dll_loader(DllLoader loader) {

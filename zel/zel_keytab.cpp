@@ -172,8 +172,6 @@ void *SymbolArena::allocate(size_t bytes) {
 
 void SymbolArena::new_block(size_t bytes) {
     size_t size = std::max(blocks_.empty() ? FIRST_BLOCK : 4 * FIRST_BLOCK, bytes);
-    if (size >= HUGE_PAGE_SIZE) // all of it is used: allocate_large gives whole huge pages
-        size = (size + HUGE_PAGE_SIZE - 1) / HUGE_PAGE_SIZE * HUGE_PAGE_SIZE;
     blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
     used_ = 0;
     texts_at_ = size;

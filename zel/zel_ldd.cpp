@@ -77,18 +77,20 @@ std::string formatted(const char *fmt, ...) {
 // Reading a DLL
 
 // The header that the prototypes of `d` are decoded with: the fields that
-// decoding them needs, over the DLL's kept image.
+// decoding them needs.
 ObjHeader prototypes_header(const DllImage &d) {
     ObjHeader hdr;
     hdr.objname = d.name;
     hdr.pathname = d.path;
     hdr.relno = d.relno;
     hdr.obj_revision = d.obj_revision;
-    hdr.start[SEC_PROTOTYPES] = d.prototypes_start;
-    hdr.size[SEC_PROTOTYPES] = d.prototypes_size;
     hdr.count[SEC_PROTOTYPES] = d.prototype_count;
-    hdr.image = d.image;
     return hdr;
+}
+
+// The kept prototypes section of `d`.
+ByteView prototypes_of(const DllImage &d) {
+    return {d.prototypes.data(), d.prototypes.size(), d.prototypes.size(), 0};
 }
 
 Symbol *skip_function(ObjHeader &, DllEntry *, const char *, const DomainRec *, uint32_t, int, int,
@@ -98,7 +100,8 @@ Symbol *skip_function(ObjHeader &, DllEntry *, const char *, const DomainRec *, 
 
 // Decodes the used-DLL names and the prototypes of a DLL whose checksum
 // holds. Messages name the DLL, as they would in a report of the DLL itself.
-void decode_dll(DllImage &d, const ByteView &used, unsigned used_count) {
+void decode_dll(DllImage &d, const ByteView &used, unsigned used_count,
+                const ByteView &prototypes) {
     const char *object = zel.cur_file;
     zel.cur_file = d.path.c_str();
     Cursor c(used, section_info[SEC_USED_DLLS].name);
@@ -108,12 +111,18 @@ void decode_dll(DllImage &d, const ByteView &used, unsigned used_count) {
         if (*name) d.used.emplace_back(name);
     }
     ObjHeader hdr = prototypes_header(d);
-    read_prototypes(hdr, nullptr, skip_function, create_function_arg, nullptr, nullptr);
+    if (prototypes.avail < prototypes.size)
+        fatal_system_error(section_info[SEC_PROTOTYPES].label, "Corrupt header in '%s'\n",
+                           hdr.objname.c_str());
+    decode_prototypes(hdr, prototypes, nullptr, skip_function, create_function_arg, nullptr,
+                      nullptr);
     zel.cur_file = object;
 }
 
 // Reads the DLL open on `s` into `d`, whose name and path are set: its
-// sections sum as the loader sums them.
+// sections sum as the loader sums them. What linking needs (the used-DLL
+// names and the prototypes) is kept; every other section is released once
+// summed.
 void read_open_dll(DllImage &d, STREAM *s) {
     ObjHeader hdr;
     Rtot_bytes = 0;
@@ -123,24 +132,26 @@ void read_open_dll(DllImage &d, STREAM *s) {
         d.state = DllState::not_proper;
         return;
     }
-    ByteView used;
+    ByteView used, prototypes;
     for (int i = 0; i < NSECTIONS; i++) {
-        ByteView v = read_section(hdr, i);
-        if (i == SEC_USED_DLLS) used = v;
+        if (i == SEC_USED_DLLS)
+            used = read_section(hdr, i);
+        else if (i == SEC_PROTOTYPES)
+            prototypes = read_section(hdr, i);
+        else
+            sum_section(hdr, i);
     }
     d.expected = hdr.checksum;
     d.computed = Rtot_bytes;
     d.relno = hdr.relno;
     d.obj_revision = hdr.obj_revision;
-    d.prototypes_start = hdr.start[SEC_PROTOTYPES];
-    d.prototypes_size = hdr.size[SEC_PROTOTYPES];
     d.prototype_count = hdr.count[SEC_PROTOTYPES];
-    d.image = hdr.image;
     // Damaged until its sections have decoded: a check that a corrupt
     // section ends leaves it so for the later objects of the run.
     d.state = DllState::damaged;
     if (d.expected != d.computed) return;
-    decode_dll(d, used, hdr.count[SEC_USED_DLLS]);
+    d.prototypes.assign(prototypes.data, prototypes.data + prototypes.avail);
+    decode_dll(d, used, hdr.count[SEC_USED_DLLS], prototypes);
     d.state = DllState::found;
 }
 
@@ -276,7 +287,7 @@ void load_kept_dll(DllEntry &entry) {
     if (d.state != DllState::found) return;
     ObjHeader hdr = prototypes_header(d);
     hdr.objname = entry.name;
-    read_dll_prototypes(hdr, entry);
+    decode_dll_prototypes(hdr, prototypes_of(d), entry);
 }
 
 // Puts the kept prototypes of `cache` in place of the standard loader.

@@ -11,7 +11,9 @@ void *allocate_large(size_t bytes) {
         size_t size = (bytes + HUGE_PAGE_SIZE - 1) / HUGE_PAGE_SIZE * HUGE_PAGE_SIZE;
         p = std::aligned_alloc(HUGE_PAGE_SIZE, size);
 #ifdef MADV_HUGEPAGE
-        if (p) madvise(p, size, MADV_HUGEPAGE); // where unsupported, small pages serve
+        // Only the huge pages that the block fills: the rest of the last one
+        // is small pages, which cost memory only as far as they are used.
+        if (p) madvise(p, bytes / HUGE_PAGE_SIZE * HUGE_PAGE_SIZE, MADV_HUGEPAGE);
 #endif
     } else {
         p = std::malloc(bytes ? bytes : 1);

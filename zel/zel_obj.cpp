@@ -11,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "al_strm.h"
@@ -23,12 +26,7 @@
 
 uint32_t Rtot_bytes = 0;
 
-// ---------------------------------------------------------------------------
-// The object's image
-
 namespace {
-
-constexpr size_t READ_CHUNK = 64 * 1024;
 
 // Byte sum of `n` bytes, eight at a time: the bytes of a word are added in
 // four 16-bit lanes, which are added into the total before they can carry.
@@ -55,78 +53,197 @@ uint64_t sum_bytes(const uint8_t *p, size_t n) {
 
 } // namespace
 
-ObjectImage::ObjectImage(STREAM *s) {
+// ---------------------------------------------------------------------------
+// Reading the object file
+
+namespace {
+
+// A region that a pipe or a device declares is read in chunks that grow
+// with what arrives, so memory follows what is read, not what is declared.
+constexpr size_t FIRST_CHUNK = size_t(64) << 10;
+
+// Blocks of this size or more are mappings of their own.
+constexpr size_t MAPPED_BLOCK = size_t(128) << 10;
+
+// What a view of no bytes points at: a NUL, as behind every block.
+const uint8_t no_bytes[1] = {0};
+
+} // namespace
+
+// Memory of one block: `capacity` bytes and a NUL behind them. A large
+// block is a mapping of its own, so that releasing it, or pages of it, gives
+// the memory back to the system at once.
+struct ObjectFile::Block {
+    uint8_t *bytes = nullptr;
+    size_t capacity = 0;
+    size_t mapped = 0; // length of the mapping; 0 for a block from the heap
+
+    explicit Block(size_t n) : capacity(n) {
+        if (n + 1 >= MAPPED_BLOCK) {
+            const size_t page = size_t(sysconf(_SC_PAGESIZE));
+            mapped = (n + 1 + page - 1) / page * page;
+            void *p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            if (p == MAP_FAILED) throw std::bad_alloc();
+            bytes = static_cast<uint8_t *>(p);
+        } else {
+            bytes = static_cast<uint8_t *>(std::malloc(n + 1));
+            if (!bytes) throw std::bad_alloc();
+        }
+        bytes[n] = 0;
+    }
+    ~Block() {
+        if (mapped)
+            munmap(bytes, mapped);
+        else
+            std::free(bytes);
+    }
+    Block(const Block &) = delete;
+    Block &operator=(const Block &) = delete;
+    // Grows to `n` bytes, keeping the first `keep`.
+    void grow(size_t n, size_t keep) {
+        Block bigger(n);
+        memcpy(bigger.bytes, bytes, keep);
+        std::swap(bytes, bigger.bytes);
+        std::swap(capacity, bigger.capacity);
+        std::swap(mapped, bigger.mapped);
+    }
+};
+
+ObjectFile::ObjectFile(STREAM *s) : stream_(s) {
     struct stat st;
-    int fd = s ? sfileno(s) : -1;
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        map_file(fd, size_t(st.st_size));
-    if (!data_) read_stream(s);
+    int fd = sfileno(s);
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bounded_ = true;
+        bound_ = uint64_t(st.st_size);
+    }
+    seekable_ = !(sflags(s) & STRM_NOSEEK);
 }
 
-ObjectImage::~ObjectImage() {
-    if (mapping_) munmap(mapping_, mapping_size_);
+ObjectFile::~ObjectFile() = default;
+
+uint64_t ObjectFile::in_file(uint64_t start, uint64_t size) const {
+    if (!bounded_) return size;
+    return start < bound_ ? std::min(size, bound_ - start) : 0;
 }
 
-// The file is mapped into a zeroed region one byte longer than the file, so
-// that a NUL follows its bytes however long it is. The region begins one
-// page past a 2 MiB boundary. The page cache may hold the file in folios of
-// 2 MiB; in a region that lay on such a boundary, one touch of a page given
-// back would map its whole folio again, and the peak memory of a run would
-// depend on where the system happened to place the region.
-void ObjectImage::map_file(int fd, size_t size) {
-    constexpr size_t FOLIO = size_t(2) << 20;
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    const size_t length = (size + 1 + page - 1) / page * page;
-    const size_t reserved = length + FOLIO + page;
-    void *area = mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (area == MAP_FAILED) return;
-    auto *first = static_cast<char *>(area);
-    char *region = first + ((FOLIO - reinterpret_cast<uintptr_t>(first) % FOLIO) % FOLIO + page);
-    munmap(first, size_t(region - first));
-    munmap(region + length, size_t(first + reserved - (region + length)));
-    // Every byte is summed, so the pages are mapped at once.
-    if (mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) ==
-        MAP_FAILED) {
-        munmap(region, length);
+ObjectFile::Block &ObjectFile::new_block(size_t capacity) {
+    return *blocks_.emplace_back(std::make_unique<Block>(capacity));
+}
+
+ByteView ObjectFile::read_header_bytes(size_t size) {
+    error_ = 0;
+    Block &b = new_block(size);
+    long got = stream_ ? read_obj_block(b.bytes, size, stream_) : -1;
+    size_t have = got > 0 ? size_t(got) : 0;
+    b.bytes[have] = 0;
+    if (!seekable_) prefix_.assign(b.bytes, b.bytes + have);
+    furthest_ = have;
+    return {b.bytes, have, size, 0};
+}
+
+ByteView ObjectFile::read(uint64_t start, uint64_t size, uint8_t fill) {
+    error_ = 0;
+    if (size == 0 || !stream_) return {no_bytes, 0, size_t(size), fill};
+    furthest_ = std::max(furthest_, start + size);
+    return seekable_ ? read_seekable(start, size, fill) : read_prefix(start, size, fill);
+}
+
+// One seek and one block read through the stream. A region of a file of
+// unknown size is read in growing chunks up to its end or the file's.
+ByteView ObjectFile::read_seekable(uint64_t start, uint64_t size, uint8_t fill) {
+    const uint64_t want = in_file(start, size);
+    if (want == 0) return {no_bytes, 0, size_t(size), fill};
+    if (sseek(stream_, long(start), SEEK_SET) < 0) {
+        error_ = errno ? errno : EIO;
+        return {no_bytes, 0, size_t(size), fill};
+    }
+    Block &b = new_block(size_t(bounded_ ? want : std::min<uint64_t>(want, FIRST_CHUNK)));
+    size_t have = 0;
+    for (;;) {
+        long got = sread_blok(b.bytes + have, b.capacity - have, stream_);
+        have += got > 0 ? size_t(got) : 0;
+        if (serror(stream_)) error_ = errno ? errno : EIO;
+        if (have < b.capacity || error_ || have == want) break;
+        b.grow(size_t(std::min<uint64_t>(want, uint64_t(b.capacity) * 2)), have);
+    }
+    b.bytes[have] = 0;
+    return {b.bytes, have, size_t(size), fill};
+}
+
+// A pipe is read forward from where it stands, and what it delivered is kept
+// from offset 0 on, since the regions need not come in the file's order.
+ByteView ObjectFile::read_prefix(uint64_t start, uint64_t size, uint8_t fill) {
+    extend_prefix(start + size);
+    size_t have =
+        start < prefix_.size() ? size_t(std::min<uint64_t>(size, prefix_.size() - start)) : 0;
+    if (have < size && prefix_error_) error_ = prefix_error_;
+    if (have == 0) return {no_bytes, 0, size_t(size), fill};
+    Block &b = new_block(have);
+    memcpy(b.bytes, prefix_.data() + start, have);
+    return {b.bytes, have, size_t(size), fill};
+}
+
+void ObjectFile::extend_prefix(uint64_t to) {
+    while (prefix_.size() < to && !prefix_end_ && !prefix_error_) {
+        size_t have = prefix_.size();
+        size_t chunk = size_t(std::min<uint64_t>(to - have, std::max(have, FIRST_CHUNK)));
+        prefix_.resize(have + chunk);
+        long got = sread_blok(prefix_.data() + have, chunk, stream_);
+        prefix_.resize(have + (got > 0 ? size_t(got) : 0));
+        if (serror(stream_))
+            prefix_error_ = errno ? errno : EIO;
+        else if (got < long(chunk))
+            prefix_end_ = true;
+    }
+}
+
+uint32_t ObjectFile::sum(uint64_t start, uint64_t size, uint8_t fill) {
+    constexpr size_t PASSING = size_t(256) << 10;
+    error_ = 0;
+    if (size == 0) return 0;
+    if (!seekable_ || !stream_) {
+        ByteView v = read(start, size, fill);
+        uint32_t total = byte_sum(v);
+        release(v);
+        return total;
+    }
+    furthest_ = std::max(furthest_, start + size);
+    const uint64_t want = in_file(start, size);
+    uint64_t have = 0;
+    uint64_t total = 0;
+    if (want > 0 && sseek(stream_, long(start), SEEK_SET) < 0) error_ = errno ? errno : EIO;
+    passing_.resize(PASSING);
+    while (have < want && !error_) {
+        size_t chunk = size_t(std::min<uint64_t>(want - have, PASSING));
+        long got = sread_blok(passing_.data(), chunk, stream_);
+        if (got > 0) total += sum_bytes(passing_.data(), size_t(got));
+        have += got > 0 ? uint64_t(got) : 0;
+        if (serror(stream_)) error_ = errno ? errno : EIO;
+        if (got < long(chunk)) break;
+    }
+    return uint32_t(total + uint64_t(fill) * (size - have));
+}
+
+void ObjectFile::release(const ByteView &v) {
+    std::erase_if(blocks_, [&](const std::unique_ptr<Block> &b) { return b->bytes == v.data; });
+}
+
+void ObjectFile::release_pages(const void *p, size_t n) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    for (const std::unique_ptr<Block> &b : blocks_) {
+        const uintptr_t begin_block = reinterpret_cast<uintptr_t>(b->bytes);
+        if (at < begin_block || at + n > begin_block + b->capacity) continue;
+        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+        const uintptr_t begin = (at + page - 1) & ~(page - 1);
+        const uintptr_t end = (at + n) & ~(page - 1);
+        if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
         return;
     }
-    mapping_ = region;
-    mapping_size_ = length;
-    data_ = reinterpret_cast<const uint8_t *>(region);
-    size_ = size;
 }
 
-// Reads the stream to its end, or up to a read error, which is kept for the
-// regions that lie behind it.
-void ObjectImage::read_stream(STREAM *s) {
-    while (s) {
-        size_t have = copy_.size();
-        copy_.resize(have + READ_CHUNK);
-        long got = sread_blok(copy_.data() + have, READ_CHUNK, s);
-        copy_.resize(have + size_t(got > 0 ? got : 0));
-        if (serror(s)) error_ = errno ? errno : EIO;
-        if (got < long(READ_CHUNK) || error_) break;
-    }
-    size_ = copy_.size();
-    copy_.push_back(0);
-    data_ = copy_.data();
-}
-
-void ObjectImage::release(const void *p, size_t n) const {
-    if (!mapping_ || !holds(p)) return;
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
-}
-
-ByteView ObjectImage::view(uint64_t start, uint64_t size, uint8_t fill) const {
-    size_t present = start < size_ ? size_t(std::min<uint64_t>(size, size_ - start)) : 0;
-    return {start < size_ ? data_ + start : data_ + size_, present, size_t(size), fill};
-}
-
-int ObjectImage::read_error(uint64_t start, uint64_t size) const {
-    return error_ && size > 0 && start + size > size_ ? error_ : 0;
+uint64_t ObjectFile::size_hint() const {
+    return bounded_ ? bound_ : furthest_;
 }
 
 uint32_t byte_sum(const ByteView &v) {
@@ -368,11 +485,18 @@ bool known_magic(const char *magic) {
 // past the end of the file; not part of the checksum, and nothing depends
 // on where it ends. Returns the block's type.
 int32_t read_tiv_block(ObjHeader &hdr) {
-    Cursor c(hdr.image->view(HEADER_SIZE, 12, 0xFF), "TIV block");
+    ObjectFile &file = *hdr.file;
+    ByteView fields = file.read(HEADER_SIZE, 8, 0xFF);
+    Cursor c(fields, "TIV block");
     int32_t type = int32_t(c.u32());
     int32_t length = int32_t(c.u32());
-    if (type == TIV_VALUE)
-        hdr.tiv = std::make_unique<TivRecord>(TivRecord{type, length, int32_t(c.u32())});
+    file.release(fields);
+    if (type == TIV_VALUE) {
+        ByteView value = file.read(HEADER_SIZE + 8, 4, 0xFF);
+        hdr.tiv =
+            std::make_unique<TivRecord>(TivRecord{type, length, int32_t(Cursor(value, "").u32())});
+        file.release(value);
+    }
     return type;
 }
 
@@ -383,12 +507,12 @@ int read_header(ObjHeader &hdr, STREAM *s, const char *objname, const char *path
     hdr.pathname = pathname ? pathname : "";
     hdr.stream = s;
     hdr.tiv.reset();
-    hdr.image = std::make_shared<const ObjectImage>(s);
+    hdr.file = std::make_unique<ObjectFile>(s);
 
-    ByteView raw = hdr.image->view(0, HEADER_SIZE);
-    Rtot_bytes += byte_sum(raw); // the bytes that are there
+    ByteView raw = hdr.file->read_header_bytes(HEADER_SIZE); // counted by the block read
     if (raw.avail < size_t(HEADER_SIZE)) return -1;
     decode_header(hdr, raw);
+    hdr.file->release(raw);
 
     if (!known_magic(hdr.magic)) return -1;
     if (hdr.relno != 61 && hdr.relno != 72) return -1;
@@ -410,10 +534,17 @@ STREAM *open_object_stream(const char *name) {
 
 ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const char *label,
                     uint8_t fill) {
-    if (int err = hdr.image->read_error(start, size)) read_failure(hdr, label, err);
-    ByteView v = hdr.image->view(start, size, fill);
+    ByteView v = hdr.file->read(start, size, fill);
+    if (int err = hdr.file->error()) read_failure(hdr, label, err);
     Rtot_bytes += byte_sum(v);
     return v;
+}
+
+void sum_section(const ObjHeader &hdr, int index) {
+    Region r = section_region(hdr, index);
+    uint32_t sum = hdr.file->sum(r.start, r.size, r.fill);
+    if (int err = hdr.file->error()) read_failure(hdr, section_info[index].label, err);
+    Rtot_bytes += sum;
 }
 
 const SectionInfo section_info[NSECTIONS] = {

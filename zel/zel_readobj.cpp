@@ -167,27 +167,18 @@ void decode_global_functions(const ByteView &v, unsigned count, const char *what
 }
 
 // The text of an entry runs up to its NUL; the length only steps to the next
-// entry, so texts may run on into the entries behind them. The section is
-// copied into the symbol store once and the texts are kept in that copy:
-// however they overlap, they take no more memory than the section.
+// entry, so texts may run on into the entries behind them. The texts are
+// kept in the section as read, which stays for the report: however they
+// overlap, they take no more memory than the section.
 void decode_strings(const ByteView &v, unsigned count, const char *what) {
-    const char *section = reinterpret_cast<const char *>(v.data);
-    const char *copy = nullptr;
-    if (g_build && v.avail > 0) copy = symbol_store().keep_text(section, v.avail);
-    if (g_build) zel.strings = ByteView::of(copy, copy ? v.avail : 0);
+    if (g_build) zel.strings = ByteView::of(v.data, v.avail);
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
         unsigned length = c.u16();
         const char *text = c.cstr();
         c.check();
-        if (g_build) {
-            // A text read as empty past the end of the file is no part of it.
-            auto at =
-                size_t(reinterpret_cast<uintptr_t>(text) - reinterpret_cast<uintptr_t>(section));
-            if (copy && at < v.avail) text = copy + at;
-            add_str_list(constant(text, TOK_STRING, true));
-        }
+        if (g_build) add_str_list(constant(text, TOK_STRING, true));
         c.seek(start + length + 3);
     }
 }
@@ -255,20 +246,31 @@ const SectionStep section_steps[] = {
     {SEC_IDENTS, decode_idents, 0},
 };
 
+// Sections that stay once decoded: the code for the listing, the strings,
+// whose texts the string list keeps, and the domains, which the report walks
+// again. The others are released at once (symbols keep copies of names).
+bool kept_for_report(int index) {
+    if (index == SEC_CODE) return (zel.info & INFO_ASM) != 0;
+    return g_build && (index == SEC_STRINGS || index == SEC_DOMAINS);
+}
+
 // Every section is found by its start offset.
 ByteView read_sections() {
     ObjHeader &h = hdr();
     ByteView domains;
     for (const SectionStep &step : section_steps) {
+        if (step.index == SEC_CODE && !kept_for_report(SEC_CODE)) {
+            sum_section(h, SEC_CODE); // not listed: summed as it passes
+            continue;
+        }
         ByteView v = read_section(h, step.index);
         const char *name = section_info[step.index].name;
         if (step.compnr) h.compnr_check[step.compnr - 1] = int32_t(Cursor(v, name).u32());
         if (step.index == SEC_CODE) zel.code = v; // listed last, if at all
         if (step.index == SEC_DOMAINS) domains = v;
         if (step.decode) step.decode(v, h.count[step.index], name);
-        // Symbols keep copies of their names: what remains of a section
-        // once decoded is the domains, which the report walks again.
-        if (step.index != SEC_DOMAINS) h.image->release(v.data, v.avail);
+        if (kept_for_report(step.index)) continue;
+        h.file->release(v);
     }
     return domains;
 }
@@ -283,13 +285,24 @@ uint64_t idents_end() {
 // block's own fields are not in the file (an object cut short), there is no
 // block to check, and nothing past the end of the file is taken for one.
 // Text records cut short by the end of the file read as empty texts.
+// The length field of the descriptions block, at the end of the idents
+// section; false when its four bytes are not in the file.
+bool descriptions_length(uint32_t &length) {
+    ObjectFile &file = *hdr().file;
+    ByteView field = file.read(idents_end(), 4);
+    bool there = field.avail == 4 && !file.error();
+    length = Cursor(field, "").u32();
+    file.release(field);
+    return there;
+}
+
 void read_additional_info() {
-    const ObjectImage &image = *hdr().image;
-    ByteView length_field = image.view(idents_end(), 4);
-    if (length_field.avail < 4) return;
-    uint64_t block = idents_end() + 4 + Cursor(length_field, "").u32();
-    ByteView head = image.view(block, 18);
-    if (head.avail < 18) return;
+    ObjectFile &file = *hdr().file;
+    uint32_t descriptions;
+    if (!descriptions_length(descriptions)) return;
+    uint64_t block = idents_end() + 4 + descriptions;
+    ByteView head = file.read(block, 18);
+    bool there = head.avail == 18 && !file.error();
     Cursor fields(head, "additional information block");
     fields.u32(); // total length
     fields.u16(); // format
@@ -297,9 +310,11 @@ void read_additional_info() {
     uint32_t data_length = fields.u32();
     unsigned records = fields.u16();
     uint32_t stored = fields.u32();
+    file.release(head);
+    if (!there) return;
     if (data_length == 0) return;
-    Cursor c(read_block(hdr(), block + header_length, data_length, "read_watermark"),
-             "additional information block");
+    ByteView data = read_block(hdr(), block + header_length, data_length, "read_watermark");
+    Cursor c(data, "additional information block");
     uint32_t sum = 0;
     for (unsigned i = 0; i < records; i++) {
         const char *text = c.cstr();
@@ -307,6 +322,7 @@ void read_additional_info() {
         for (const char *p = text; *p; p++)
             sum += uint8_t(*p);
     }
+    file.release(data);
     if (stored != sum)
         error("checksum for additional info failed, expected %d, but found %d", int(stored),
               int(sum));
@@ -321,7 +337,7 @@ const char *bounded_text(Cursor &c, uint32_t length) {
     if (length == 0) return "";
     size_t start = c.pos();
     const char *text = c.cstr();
-    if (c.pos() - start > length)
+    if (!c.ok() || c.pos() - start > length)
         fatal_error("Object is corrupt: a text of the descriptions block has no end");
     return text;
 }
@@ -330,10 +346,9 @@ const char *bounded_text(Cursor &c, uint32_t length) {
 // exported function. A record whose function number has no function symbol
 // is passed over.
 void read_descriptions() {
-    const ObjectImage &image = *hdr().image;
-    ByteView length_field = image.view(idents_end(), 4);
-    if (length_field.avail < 4) return; // no descriptions
-    uint32_t length = Cursor(length_field, "").u32();
+    uint32_t length;
+    if (!descriptions_length(length)) return; // no descriptions
+    // The block stays: the descriptions point into it.
     Cursor c(read_block(hdr(), idents_end() + 4, length, "read_descriptions"),
              "descriptions block");
     // The block is not covered by the checksum; read_block counted it.
@@ -366,9 +381,9 @@ void reserve_for_sections() {
     size_t symbols = 0, text = 0;
     for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS}) {
         symbols += h.count[i];
-        text += h.size[i];
+        if (i != SEC_STRINGS) text += h.size[i]; // string texts stay in their section
     }
-    const size_t file = h.image->size();
+    const size_t file = size_t(h.file->size_hint());
     symbols = std::min(symbols, file);
     text = std::min(text, file) +
            8 * std::min(size_t(h.count[SEC_SYMTAB]) + h.count[SEC_FUNTAB], file);
@@ -415,6 +430,7 @@ LoadedObject load_object() {
 
 void close_object(LoadedObject &obj) {
     zel.hdr.tiv.reset();
+    if (zel.hdr.file) zel.hdr.file->detach();
     if (obj.stream) sclose(obj.stream);
     obj.stream = nullptr;
     zel.hdr.stream = nullptr;

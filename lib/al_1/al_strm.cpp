@@ -371,6 +371,9 @@ STREAM *sopen(const char *name, const char *mode) {
         if (fd >= 0) {
             opened = new_stream(fd_ops, m);
             opened->fd = fd;
+            int saved = errno;
+            if (::lseek(fd, 0, SEEK_CUR) < 0) opened->flags |= STRM_NOSEEK; // a pipe
+            errno = saved;
             break;
         }
         if (errno == EACCES && std::strchr(mode, 'w')) {

@@ -1,7 +1,7 @@
 #include "run.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,36 +40,57 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
 
 } // namespace
 
-RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const std::vector<std::string> &env, const std::string &cwd,
-                      const std::string &argv0) {
-    TempDir tmp;
-    std::string out_path = tmp.path() + "/out", err_path = tmp.path() + "/err";
+Started::Started(const std::string &program, const std::vector<std::string> &args,
+                 const std::vector<std::string> &env, int in, int out, const std::string &cwd,
+                 const std::string &argv0) {
+    err_path_ = tmp_.path() + "/err";
     std::vector<std::string> argv{argv0.empty() ? std::filesystem::path(program).filename().string()
                                                 : argv0};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envv = merged_environment(env);
     std::vector<char *> argp = pointers(argv), envp = pointers(envv);
 
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(out, 1);
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        int null_in = open("/dev/null", O_RDONLY);
+        int null_out = open("/dev/null", O_WRONLY);
+        int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in >= 0 ? in : null_in, 0);
+        dup2(out >= 0 ? out : null_out, 1);
         dup2(err, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         execve(program.c_str(), argp.data(), envp.data());
         _exit(127);
     }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+}
+
+Started::~Started() {
+    if (pid_ > 0) finish();
+}
+
+RunResult Started::finish() {
     RunResult r;
+    if (pid_ <= 0) return r;
+    int wstatus = 0;
+    struct rusage usage = {};
+    wait4(pid_, &wstatus, 0, &usage);
+    pid_ = -1;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.peak_kb = usage.ru_maxrss;
+    r.err = read_file(err_path_);
+    return r;
+}
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::vector<std::string> &env, const std::string &cwd,
+                      const std::string &argv0) {
+    TempDir tmp;
+    std::string out_path = tmp.path() + "/out";
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    RunResult r = Started(program, args, env, -1, out, cwd, argv0).finish();
+    close(out);
     r.out = read_file(out_path);
-    r.err = read_file(err_path);
     return r;
 }
 

@@ -2,12 +2,27 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct RunResult {
     int status = -1; // exit status, or -1 when the program did not exit normally
     std::string out;
     std::string err;
+    long peak_kb = 0; // the program's peak resident memory
+};
+
+// A fresh temporary directory, removed with its contents when the object dies.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+
+  private:
+    std::string path_;
 };
 
 // Expects a run's exit status, standard output and standard error.
@@ -27,22 +42,29 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
                       const std::vector<std::string> &env = {}, const std::string &cwd = "",
                       const std::string &argv0 = "");
 
+// A built program started in the background, as run_program starts it but
+// with `in` and `out` as its standard input and output (-1: /dev/null); its
+// standard error is collected. finish() waits for it (the destructor too).
+class Started {
+  public:
+    Started(const std::string &program, const std::vector<std::string> &args,
+            const std::vector<std::string> &env, int in, int out, const std::string &cwd = "",
+            const std::string &argv0 = "");
+    ~Started();
+    Started(const Started &) = delete;
+    Started &operator=(const Started &) = delete;
+    // Status, standard error and peak memory; `out` is left empty.
+    RunResult finish();
+
+  private:
+    TempDir tmp_;
+    std::string err_path_;
+    pid_t pid_ = -1;
+};
+
 // Runs the built zel_info.
 RunResult run_zel_info(const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {}, const std::string &cwd = "");
-
-// A fresh temporary directory, removed with its contents when the object dies.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);

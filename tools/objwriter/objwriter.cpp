@@ -564,19 +564,22 @@ uint32_t addinfo_sum(const std::vector<std::string> &records) {
 // The header bytes in front of the checksum field, and the sections as the
 // header's table (as it stands in the image) places them.
 uint32_t object_checksum(const std::vector<uint8_t> &image) {
-    ObjHeader h;
-    STREAM *s = smemopen(image.data(), image.size(), "r");
-    h.image = std::make_shared<const ObjectImage>(s);
-    sclose(s);
-    uint32_t sum = byte_sum(h.image->view(0, HEADER_CHECKSUM_AT));
+    auto view = [&image](uint64_t start, uint64_t size, uint8_t fill = 0) {
+        size_t present =
+            start < image.size() ? size_t(std::min<uint64_t>(size, image.size() - start)) : 0;
+        return ByteView{image.data() + std::min<uint64_t>(start, image.size()), present,
+                        size_t(size), fill};
+    };
+    uint32_t sum = byte_sum(view(0, HEADER_CHECKSUM_AT));
     if (image.size() < HEADER_SIZE) return sum;
-    Cursor table(h.image->view(SECTION_TABLE_AT, 10 * NSECTIONS), "section table");
+    ObjHeader h;
+    Cursor table(view(SECTION_TABLE_AT, 10 * NSECTIONS), "section table");
     for (int i = 0; i < NSECTIONS; ++i) {
         h.start[i] = table.u32();
         h.size[i] = table.u32();
         table.u16();
         Region r = section_region(h, i);
-        sum += byte_sum(h.image->view(r.start, r.size, r.fill));
+        sum += byte_sum(view(r.start, r.size, r.fill));
     }
     return sum;
 }
