@@ -338,17 +338,6 @@ void index_insert_at(Symbol *entry, const IndexPlace &place) {
 
 } // namespace
 
-uint32_t name_hash(const char *name) {
-    const auto *b = reinterpret_cast<const unsigned char *>(name);
-    uint32_t h = b[0];
-    for (size_t i = 0; b[i] != 0; i += 2) {
-        h += b[i];
-        if (b[i + 1] == 0) break;
-        h *= b[i + 1];
-    }
-    return h;
-}
-
 NameIndex *create_keytab() {
     g_index.slots = nullptr;
     g_index.capacity = g_index.count = 0;
