@@ -179,32 +179,6 @@ struct ObjHeader {
     std::shared_ptr<const ObjectImage> image; // the object's bytes
 };
 
-// Storage in large blocks for the symbols, names and index tables that a
-// load makes, so that tens of thousands of symbols cost a few allocations.
-// Records stay where they are made until the store is cleared.
-class SymbolArena {
-  public:
-    // A new symbol with every field zero or none; with `name`, a copy of the
-    // name becomes its `name`.
-    Symbol &make_symbol(const char *name = nullptr);
-    // A copy of `length` bytes of `text` and a NUL.
-    const char *keep_text(const char *text, size_t length);
-    // `bytes` of storage, aligned for a symbol (not cleared).
-    void *allocate(size_t bytes);
-    // Makes room for `bytes` in one block.
-    void reserve(size_t bytes);
-    void clear();
-
-  private:
-    void new_block(size_t bytes);
-    struct FreeBlock {
-        void operator()(unsigned char *p) const noexcept { free_large(p); }
-    };
-    std::vector<std::unique_ptr<unsigned char[], FreeBlock>> blocks_;
-    size_t used_ = 0;     // bytes of records and tables at the start of the last block
-    size_t texts_at_ = 0; // where the texts at the end of the last block begin
-};
-
 // The store of the symbols of the process: emptied with the name index by
 // create_keytab.
 SymbolArena &symbol_store();
