@@ -23,6 +23,8 @@ void print_header(const ObjHeader &hdr);
 void print_object_flags(const ObjHeader &hdr);
 void print_compnr_checks(const ObjHeader &hdr);
 
-// Prints the report; releases the domain buffer at the end.
-void print_object_ex(const ObjHeader &hdr, ByteView *domains);
+// Prints the report. `domains` is the domains section as read, a view into
+// the object's image, which owns its bytes; without it there is no DOMAINS
+// block.
+void print_object_ex(const ObjHeader &hdr, const ByteView *domains);
 void print_object(const ObjHeader &hdr);

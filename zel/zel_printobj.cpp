@@ -373,22 +373,13 @@ void print_assembler_code() {
     sclose(out);
 }
 
-// Releases the domain buffer when the report ends, also when it ends the run.
-struct DomainRelease {
-    ByteView *domains;
-    ~DomainRelease() {
-        if (domains) *domains = ByteView{};
-    }
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // The report
 // ---------------------------------------------------------------------------
 
-void print_object_ex(const ObjHeader &hdr, ByteView *domains) {
-    DomainRelease release{domains};
+void print_object_ex(const ObjHeader &hdr, const ByteView *domains) {
     const uint32_t info = zel.info;
 
     if (info & INFO_HEADER) print_header(hdr);
