@@ -132,7 +132,13 @@ constexpr int VARIABLE_ARGS = 255;
 inline int32_t &required_args(Symbol &s) {
     return s.dims[0];
 }
+inline int32_t required_args(const Symbol &s) {
+    return s.dims[0];
+}
 inline int32_t &arg_count(Symbol &s) {
+    return s.dims[1];
+}
+inline int32_t arg_count(const Symbol &s) {
     return s.dims[1];
 }
 

@@ -184,12 +184,12 @@ void print_prototype(const Symbol *fn) {
     int position = 1;
     for (const Symbol *arg = fn->next_arg; arg; arg = arg->next_arg, position++) {
         if (position > 1) printf(",\n\t");
-        bool optional = position > fn->dims[0];
+        bool optional = position > required_args(*fn);
         if (optional) printf(" [");
         print_symbol_text(arg);
         if (optional) printf(" ]");
     }
-    if (fn->dims[1] == VARIABLE_ARGS) printf(fn->next_arg ? ",\n\t ..." : " ...");
+    if (arg_count(*fn) == VARIABLE_ARGS) printf(fn->next_arg ? ",\n\t ..." : " ...");
     printf(" )\n\n");
 }
 
