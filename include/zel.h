@@ -142,6 +142,14 @@ inline int32_t arg_count(const Symbol &s) {
     return s.dims[1];
 }
 
+// A string constant keeps the length of its text in its one dimension slot.
+inline int32_t &text_length(Symbol &s) {
+    return s.dims[0];
+}
+inline int32_t text_length(const Symbol &s) {
+    return s.dims[0];
+}
+
 struct SymList {
     Symbol *head = nullptr;
     Symbol *tail = nullptr;

@@ -18,9 +18,10 @@
 
 namespace zel_asm {
 
-// The length of a symbol's name: a string constant keeps it in slot 0.
+// The length of a symbol's name; a string constant keeps the length of its
+// text.
 inline size_t name_length(const Symbol *s) {
-    return s->tok == TOK_STRING && s->dim_count == 1 ? size_t(s->dims[0]) : strlen(s->name);
+    return s->tok == TOK_STRING && s->dim_count == 1 ? size_t(text_length(*s)) : strlen(s->name);
 }
 
 inline std::string_view text_of(const Symbol *s) {

@@ -392,7 +392,7 @@ Symbol *constant(const char *text, int32_t tok, bool text_lasts) {
         new_symbol(nullptr, text, CONSTANT, tok, place.found, &place, 0, 0, 0, 0, text_lasts);
     if (tok == TOK_STRING) {
         s->dim_count = 1;
-        s->dims[0] = int32_t(strlen(text));
+        text_length(*s) = int32_t(strlen(text));
     }
     return s;
 }
@@ -465,7 +465,7 @@ void add_str_list(Symbol *s) {
     // Each string record is a 16-bit length, the text and a NUL, so the
     // offset is the position of the record in the string section.
     const Symbol *tail = zel.str.tail;
-    s->offset = tail ? tail->offset + uint32_t(tail->dims[0]) + 3 : 0;
+    s->offset = tail ? tail->offset + uint32_t(text_length(*tail)) + 3 : 0;
     append(zel.str, s);
 }
 
