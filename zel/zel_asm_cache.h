@@ -206,8 +206,9 @@ class StringTexts {
 // number, a string constant's text by offset, a function by the position of
 // its frame. A whole listing serves symbol names and string texts from the
 // caches above, gathered when it first needs them; everything else, and
-// what the caches do not hold, is looked up in the lists. A lookup that
-// finds nothing ends the run, after the text listed so far has gone out.
+// what the caches do not hold, is looked up in the lists. A number or
+// string offset that names nothing ends the run, after the text listed so
+// far has gone out; so does, without info bits, a frame of no function.
 class OperandLookup {
   public:
     OperandLookup(ListingText &text, bool whole_run) : text_(text), whole_run_(whole_run) {}
