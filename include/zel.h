@@ -108,13 +108,13 @@ struct Symbol {
     uint16_t whereused = 0;
     uint8_t dim_count = 0;
     // The four booleans, and the two marks that only keyword entries use
-    // (not a keyword in the legacy mode; the second mark, not read).
+    // (not a keyword in the legacy mode; the second mark).
     uint8_t used : 1 = 0;
     uint8_t ref_to_dll : 1 = 0;
-    uint8_t optional : 1 = 0;
+    uint8_t optional : 1 = 0; // used only by the compiler
     uint8_t declared : 1 = 0;
     uint8_t kw_legacy : 1 = 0;
-    uint8_t kw_mark : 1 = 0;
+    uint8_t kw_mark : 1 = 0; // used only by the compiler
     uint32_t offset = 0;
     int32_t line = 0;
     const DomainRec *domain = nullptr;
@@ -132,8 +132,22 @@ constexpr int VARIABLE_ARGS = 255;
 inline int32_t &required_args(Symbol &s) {
     return s.dims[0];
 }
+inline int32_t required_args(const Symbol &s) {
+    return s.dims[0];
+}
 inline int32_t &arg_count(Symbol &s) {
     return s.dims[1];
+}
+inline int32_t arg_count(const Symbol &s) {
+    return s.dims[1];
+}
+
+// A string constant keeps the length of its text in its one dimension slot.
+inline int32_t &text_length(Symbol &s) {
+    return s.dims[0];
+}
+inline int32_t text_length(const Symbol &s) {
+    return s.dims[0];
 }
 
 struct SymList {
@@ -179,32 +193,6 @@ struct ObjHeader {
     std::unique_ptr<ObjectFile> file; // the open object, and the blocks read from it
 };
 
-// Storage in large blocks for the symbols, names and index tables that a
-// load makes, so that tens of thousands of symbols cost a few allocations.
-// Records stay where they are made until the store is cleared.
-class SymbolArena {
-  public:
-    // A new symbol with every field zero or none; with `name`, a copy of the
-    // name becomes its `name`.
-    Symbol &make_symbol(const char *name = nullptr);
-    // A copy of `length` bytes of `text` and a NUL.
-    const char *keep_text(const char *text, size_t length);
-    // `bytes` of storage, aligned for a symbol (not cleared).
-    void *allocate(size_t bytes);
-    // Makes room for `bytes` in one block.
-    void reserve(size_t bytes);
-    void clear();
-
-  private:
-    void new_block(size_t bytes);
-    struct FreeBlock {
-        void operator()(unsigned char *p) const noexcept { free_large(p); }
-    };
-    std::vector<std::unique_ptr<unsigned char[], FreeBlock>> blocks_;
-    size_t used_ = 0;     // bytes of records and tables at the start of the last block
-    size_t texts_at_ = 0; // where the texts at the end of the last block begin
-};
-
 // The store of the symbols of the process: emptied with the name index by
 // create_keytab.
 SymbolArena &symbol_store();
@@ -221,12 +209,10 @@ struct Zel {
     ObjHeader hdr;
 
     // Symbol table.
-    SymList sym, fun, glob_fun, label, str, dbl, domain;
-    Symbol *global_scope = nullptr;
+    SymList sym, fun, glob_fun, str, dbl;
     std::vector<const char *> idents;
     const char *cur_origin = nullptr;
     NameIndex *name_index = nullptr;
-    int32_t cur_line = 0;
     std::vector<Symbol *> symnr; // symbol-number table
     std::vector<Symbol *> funnr; // function-number table
 
@@ -236,7 +222,6 @@ struct Zel {
     // list point into it (in a sound object, the text of the string at
     // offset k lies at k + 2, behind its record's length).
     ByteView strings;
-    std::string listing_name; // the compiler's listing file (open_assembler)
 
     // DLL linkage.
     DllEntry *dll_head = nullptr;
@@ -252,8 +237,17 @@ struct Zel {
     bool too_many = false;
     uint32_t warn_mask = 0;
     bool mute_after_error = true;
-    const char *macro_name = nullptr;
-    const char *context = nullptr;
+
+    // Used only by the compiler. The tool never sets them: it keeps no label
+    // or domain list, its global symbols have no scope, and it compiles no
+    // line, macro or construct; the code it shares with the compiler reads
+    // them as init_zel_struct leaves them.
+    SymList label, domain;
+    Symbol *global_scope = nullptr;
+    int32_t cur_line = 0;             // the source line, for symbols and messages
+    const char *macro_name = nullptr; // the macro being expanded, for messages
+    const char *context = nullptr;    // for messages
+    std::string listing_name;         // the listing file (open_assembler)
 
     // Storage of everything a load creates; lives until the process ends.
     std::deque<std::string> text_store;

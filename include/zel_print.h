@@ -23,6 +23,7 @@ void print_header(const ObjHeader &hdr);
 void print_object_flags(const ObjHeader &hdr);
 void print_compnr_checks(const ObjHeader &hdr);
 
-// Prints the report; releases the domain buffer at the end.
-void print_object_ex(const ObjHeader &hdr, ByteView *domains);
+// Prints the report. `domains` is the domains section as read, a view of a
+// block that the object file owns; without it there is no DOMAINS block.
+void print_object_ex(const ObjHeader &hdr, const ByteView *domains);
 void print_object(const ObjHeader &hdr);

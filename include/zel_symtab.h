@@ -25,7 +25,6 @@ constexpr int KEYWORD_COUNT = 99;
 // The keyword table: KEYWORD_COUNT entries and an all-zero terminator.
 extern Symbol keyword[KEYWORD_COUNT + 1];
 
-uint32_t name_hash(const char *name);
 NameIndex *create_keytab();
 // Makes room for `names` more names in the index, `symbols` more symbols and
 // `text` bytes of names made for them, so that a load of known size grows

@@ -550,6 +550,36 @@ TEST_F(ListingInProcess, WithoutInfoBitsFramesNeedFunctions) {
     sclose(s);
 }
 
+// Symbol operands as the compiler's symbols have them: a local of a
+// function is listed with the function's name in front, a symbol of the
+// global scope (or of none) and a function by name alone, a string constant
+// in quotes. A whole listing, whose cache of names must leave out the first
+// and the last, and a single instruction list them alike.
+TEST_F(ListingInProcess, SymbolsOfAFunctionsScopeCarryItsName) {
+    zel.global_scope = addsymbol(nullptr, "", 0, TOK_FUNCTION, 0, 0, 0, 0);
+    Symbol *fn = addsymbol(zel.global_scope, "report", FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
+    zel.funnr.push_back(fn);
+    add_fun_list(fn);
+    for (Symbol *s : {addsymbol(fn, "n", LONG, TOK_VARIABLE, 0, 0, 0, 0),
+                      addsymbol(zel.global_scope, "total", LONG, TOK_VARIABLE, 0, 0, 0, 0),
+                      constant("Total: ", TOK_STRING)}) {
+        zel.symnr.push_back(s);
+        add_symbol_list(s);
+    }
+    set_code(assemble("PUSH 1\nPUSH 2\nPUSH 3\nPUSH 0\nS_JSR_0 0"));
+    const std::string listed = text("    0\tPUSH       report.n\n"
+                                    "    3\tPUSH       total\n"
+                                    "    6\tPUSH       \"Total: \"\n"
+                                    "    9\tPUSH       v\n"
+                                    "   12\tS_JSR_0    report\n");
+    STREAM *s = smemopen(nullptr, 0, "w");
+    write_assembler(s);
+    for (size_t pos = 0; pos < zel.code.size;)
+        pos += size_t(print_instruction(pos, s));
+    EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()), listed + listed);
+    sclose(s);
+}
+
 // One instruction at a position, with its function line; a position
 // outside the code ends the run.
 TEST_F(ListingInProcess, OneInstruction) {

@@ -198,8 +198,8 @@ int count_args(const Symbol *first) {
 // prototype's in number, type and passing of each argument.
 bool declaration_matches(const Symbol *decl, const Symbol *fn) {
     int n = count_args(decl);
-    int required = fn->dims[0];
-    int argcount = fn->dims[1];
+    int required = required_args(*fn);
+    int argcount = arg_count(*fn);
     if (n < required || (argcount != VARIABLE_ARGS && n > argcount)) return false;
     const Symbol *p = fn->next_arg;
     for (const Symbol *d = decl; d && p; d = d->next_arg, p = p->next_arg) {

@@ -155,57 +155,6 @@ static_assert(std::size(keyword) == KEYWORD_COUNT + 1);
 
 namespace {
 
-constexpr size_t FIRST_BLOCK = 64 * 1024;
-
-} // namespace
-
-// A block of at least a huge page is a whole number of huge pages, all of
-// which are used: on a machine where every small page costs a fault, the
-// large load of a big object then costs a few.
-void *SymbolArena::allocate(size_t bytes) {
-    bytes = (bytes + alignof(Symbol) - 1) & ~(alignof(Symbol) - 1);
-    if (texts_at_ - used_ < bytes) new_block(bytes);
-    void *p = blocks_.back().get() + used_;
-    used_ += bytes;
-    return p;
-}
-
-void SymbolArena::new_block(size_t bytes) {
-    size_t size = std::max(blocks_.empty() ? FIRST_BLOCK : 4 * FIRST_BLOCK, bytes);
-    blocks_.emplace_back(static_cast<unsigned char *>(allocate_large(size)));
-    used_ = 0;
-    texts_at_ = size;
-}
-
-void SymbolArena::reserve(size_t bytes) {
-    if (texts_at_ - used_ < bytes) new_block(bytes);
-}
-
-void SymbolArena::clear() {
-    blocks_.clear();
-    used_ = texts_at_ = 0;
-}
-
-Symbol &SymbolArena::make_symbol(const char *name) {
-    Symbol *s = std::construct_at(static_cast<Symbol *>(allocate(sizeof(Symbol))));
-    if (name) s->name = keep_text(name, strlen(name));
-    return *s;
-}
-
-// Texts fill the block from its end, so that the names lie side by side
-// apart from the records: the listing, which reads names of symbols in any
-// order, then touches few memory lines for them.
-const char *SymbolArena::keep_text(const char *text, size_t length) {
-    if (texts_at_ - used_ < length + 1) new_block(length + 1);
-    texts_at_ -= length + 1;
-    char *copy = reinterpret_cast<char *>(blocks_.back().get() + texts_at_);
-    memcpy(copy, text, length);
-    copy[length] = 0;
-    return copy;
-}
-
-namespace {
-
 // The store of the symbols of the process; create_keytab empties it with
 // the name index that refers to them.
 SymbolArena g_store;
@@ -336,17 +285,6 @@ void index_insert_at(Symbol *entry, const IndexPlace &place) {
 
 } // namespace
 
-uint32_t name_hash(const char *name) {
-    const auto *b = reinterpret_cast<const unsigned char *>(name);
-    uint32_t h = b[0];
-    for (size_t i = 0; b[i] != 0; i += 2) {
-        h += b[i];
-        if (b[i + 1] == 0) break;
-        h *= b[i + 1];
-    }
-    return h;
-}
-
 NameIndex *create_keytab() {
     g_index.slots = nullptr;
     g_index.capacity = g_index.count = 0;
@@ -454,7 +392,7 @@ Symbol *constant(const char *text, int32_t tok, bool text_lasts) {
         new_symbol(nullptr, text, CONSTANT, tok, place.found, &place, 0, 0, 0, 0, text_lasts);
     if (tok == TOK_STRING) {
         s->dim_count = 1;
-        s->dims[0] = int32_t(strlen(text));
+        text_length(*s) = int32_t(strlen(text));
     }
     return s;
 }
@@ -527,7 +465,7 @@ void add_str_list(Symbol *s) {
     // Each string record is a 16-bit length, the text and a NUL, so the
     // offset is the position of the record in the string section.
     const Symbol *tail = zel.str.tail;
-    s->offset = tail ? tail->offset + uint32_t(tail->dims[0]) + 3 : 0;
+    s->offset = tail ? tail->offset + uint32_t(text_length(*tail)) + 3 : 0;
     append(zel.str, s);
 }
 

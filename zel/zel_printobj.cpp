@@ -184,12 +184,12 @@ void print_prototype(const Symbol *fn) {
     int position = 1;
     for (const Symbol *arg = fn->next_arg; arg; arg = arg->next_arg, position++) {
         if (position > 1) printf(",\n\t");
-        bool optional = position > fn->dims[0];
+        bool optional = position > required_args(*fn);
         if (optional) printf(" [");
         print_symbol_text(arg);
         if (optional) printf(" ]");
     }
-    if (fn->dims[1] == VARIABLE_ARGS) printf(fn->next_arg ? ",\n\t ..." : " ...");
+    if (arg_count(*fn) == VARIABLE_ARGS) printf(fn->next_arg ? ",\n\t ..." : " ...");
     printf(" )\n\n");
 }
 
@@ -373,22 +373,13 @@ void print_assembler_code() {
     sclose(out);
 }
 
-// Releases the domain buffer when the report ends, also when it ends the run.
-struct DomainRelease {
-    ByteView *domains;
-    ~DomainRelease() {
-        if (domains) *domains = ByteView{};
-    }
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------
 // The report
 // ---------------------------------------------------------------------------
 
-void print_object_ex(const ObjHeader &hdr, ByteView *domains) {
-    DomainRelease release{domains};
+void print_object_ex(const ObjHeader &hdr, const ByteView *domains) {
     const uint32_t info = zel.info;
 
     if (info & INFO_HEADER) print_header(hdr);
