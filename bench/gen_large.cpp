@@ -124,7 +124,7 @@ class Generator {
     // Appends a string constant; returns its offset in the string section.
     uint32_t add_string(std::string text) {
         uint32_t offset = string_end_;
-        string_end_ += uint32_t(text.size()) + 3;
+        string_end_ += uint32_t(text.size() + layout::STRING_RECORD_EXTRA);
         spec_.strings.push_back(std::move(text));
         return offset;
     }

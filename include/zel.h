@@ -171,7 +171,7 @@ struct TivRecord {
 };
 
 struct ObjHeader {
-    char magic[12] = {};
+    char magic[layout::MAGIC_SIZE] = {};
     int32_t relno = 0;
     int32_t bytesheader = 0;
     int32_t startdate = 0;

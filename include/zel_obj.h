@@ -31,7 +31,32 @@ enum Section : int {
     SEC_IDENTS = 12,
 };
 
+// The object's layout: where the header's fields lie, and the fixed parts
+// of the records and blocks that the loader steps over. The loader, the
+// object writer and the fuzz target all take them from here.
 constexpr int HEADER_SIZE = 182;
+namespace layout {
+constexpr size_t MAGIC_SIZE = 12;         // the magic text and its NUL
+constexpr size_t RELNO_AT = 12;           // then nine longs: relno ... fsm
+constexpr size_t FSM_AT = 44;             // file-name checksum
+constexpr size_t SECTION_TABLE_AT = 48;   // 13 entries:
+constexpr size_t SECTION_ENTRY_SIZE = 10; //   start (long), size (long), count (short)
+constexpr size_t CHECKSUM_AT = 178;       // the object's checksum, a long
+constexpr size_t TIV_AT = HEADER_SIZE;    // release 72: type, length and a value, longs
+// A string record: its length (short), the text, a NUL.
+constexpr size_t STRING_RECORD_EXTRA = 3;
+// The descriptions block follows the idents section behind a length field
+// (long); a function description: text length (long), function number
+// (short), the text.
+constexpr size_t DESCRIPTIONS_LENGTH_SIZE = 4;
+constexpr size_t DESCRIPTION_HEAD = 6;
+// The fields in front of the additional information's text records.
+constexpr size_t ADDINFO_HEADER = 18;
+} // namespace layout
+static_assert(layout::RELNO_AT + 9 * 4 == layout::SECTION_TABLE_AT);
+static_assert(layout::SECTION_TABLE_AT + NSECTIONS * layout::SECTION_ENTRY_SIZE ==
+              layout::CHECKSUM_AT);
+static_assert(layout::CHECKSUM_AT + 4 == HEADER_SIZE);
 
 // Labels of the reading steps of the sections (in the messages of read
 // errors) and their names in corrupt-object messages, by index.

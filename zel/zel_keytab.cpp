@@ -465,7 +465,8 @@ void add_str_list(Symbol *s) {
     // Each string record is a 16-bit length, the text and a NUL, so the
     // offset is the position of the record in the string section.
     const Symbol *tail = zel.str.tail;
-    s->offset = tail ? tail->offset + uint32_t(text_length(*tail)) + 3 : 0;
+    s->offset =
+        tail ? tail->offset + uint32_t(text_length(*tail) + layout::STRING_RECORD_EXTRA) : 0;
     append(zel.str, s);
 }
 

@@ -456,24 +456,25 @@ constexpr char MAGIC_PROGRAM[12] = "[_zel_obj_]";
 constexpr char MAGIC_DLL[12] = "[_zel_dll_]";
 constexpr int TIV_VALUE = 2;
 
-constexpr size_t CHECKSUM_AT = 178;
-
 // The fields in their order; the magic is taken as its 12 bytes.
 void decode_header(ObjHeader &hdr, const ByteView &raw) {
     Cursor c(raw, "header");
     for (char &m : hdr.magic)
         m = char(c.u8());
+    c.seek(layout::RELNO_AT);
     for (int32_t *field : {&hdr.relno, &hdr.bytesheader, &hdr.startdate, &hdr.enddate, &hdr.options,
                            &hdr.flags, &hdr.count_extern, &hdr.obj_revision, &hdr.fsm})
         *field = int32_t(c.u32());
     for (int i = 0; i < NSECTIONS; ++i) {
+        c.seek(layout::SECTION_TABLE_AT + size_t(i) * layout::SECTION_ENTRY_SIZE);
         hdr.start[i] = c.u32();
         hdr.size[i] = c.u32();
         hdr.count[i] = c.u16();
     }
     // The running sum includes the checksum field's own bytes; adding them to
     // the stored value makes the two comparable.
-    hdr.checksum = c.u32() + byte_sum(raw.from(CHECKSUM_AT));
+    c.seek(layout::CHECKSUM_AT);
+    hdr.checksum = c.u32() + byte_sum(raw.from(layout::CHECKSUM_AT));
 }
 
 bool known_magic(const char *magic) {
@@ -486,13 +487,13 @@ bool known_magic(const char *magic) {
 // on where it ends. Returns the block's type.
 int32_t read_tiv_block(ObjHeader &hdr) {
     ObjectFile &file = *hdr.file;
-    ByteView fields = file.read(HEADER_SIZE, 8, 0xFF);
+    ByteView fields = file.read(layout::TIV_AT, 8, 0xFF);
     Cursor c(fields, "TIV block");
     int32_t type = int32_t(c.u32());
     int32_t length = int32_t(c.u32());
     file.release(fields);
     if (type == TIV_VALUE) {
-        ByteView value = file.read(HEADER_SIZE + 8, 4, 0xFF);
+        ByteView value = file.read(layout::TIV_AT + 8, 4, 0xFF);
         hdr.tiv =
             std::make_unique<TivRecord>(TivRecord{type, length, int32_t(Cursor(value, "").u32())});
         file.release(value);

@@ -179,7 +179,7 @@ void decode_strings(const ByteView &v, unsigned count, const char *what) {
         const char *text = c.cstr();
         c.check();
         if (g_build) add_str_list(constant(text, TOK_STRING, true));
-        c.seek(start + length + 3);
+        c.seek(start + length + layout::STRING_RECORD_EXTRA);
     }
 }
 
@@ -289,8 +289,8 @@ uint64_t idents_end() {
 // section; false when its four bytes are not in the file.
 bool descriptions_length(uint32_t &length) {
     ObjectFile &file = *hdr().file;
-    ByteView field = file.read(idents_end(), 4);
-    bool there = field.avail == 4 && !file.error();
+    ByteView field = file.read(idents_end(), layout::DESCRIPTIONS_LENGTH_SIZE);
+    bool there = field.avail == layout::DESCRIPTIONS_LENGTH_SIZE && !file.error();
     length = Cursor(field, "").u32();
     file.release(field);
     return there;
@@ -300,9 +300,9 @@ void read_additional_info() {
     ObjectFile &file = *hdr().file;
     uint32_t descriptions;
     if (!descriptions_length(descriptions)) return;
-    uint64_t block = idents_end() + 4 + descriptions;
-    ByteView head = file.read(block, 18);
-    bool there = head.avail == 18 && !file.error();
+    uint64_t block = idents_end() + layout::DESCRIPTIONS_LENGTH_SIZE + descriptions;
+    ByteView head = file.read(block, layout::ADDINFO_HEADER);
+    bool there = head.avail == layout::ADDINFO_HEADER && !file.error();
     Cursor fields(head, "additional information block");
     fields.u32(); // total length
     fields.u16(); // format
@@ -349,7 +349,8 @@ void read_descriptions() {
     uint32_t length;
     if (!descriptions_length(length)) return; // no descriptions
     // The block stays: the descriptions point into it.
-    Cursor c(read_block(hdr(), idents_end() + 4, length, "read_descriptions"),
+    Cursor c(read_block(hdr(), idents_end() + layout::DESCRIPTIONS_LENGTH_SIZE, length,
+                        "read_descriptions"),
              "descriptions block");
     // The block is not covered by the checksum; read_block counted it.
     unsigned functions = c.u16();
@@ -367,7 +368,7 @@ void read_descriptions() {
         c.check();
         const char *text = bounded_text(c, text_length);
         if (number < zel.funnr.size() && zel.funnr[number]) zel.funnr[number]->description = text;
-        c.seek(start + 6 + size_t(text_length));
+        c.seek(start + layout::DESCRIPTION_HEAD + size_t(text_length));
     }
 }
 

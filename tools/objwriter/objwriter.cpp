@@ -22,10 +22,7 @@ namespace objw {
 namespace {
 
 constexpr uint32_t SUB_LINK_FIXED = 10;
-constexpr uint32_t HEADER_CHECKSUM_AT = 178;
-constexpr uint32_t SECTION_TABLE_AT = 48;
 constexpr uint16_t ADDINFO_FORMAT = 1;
-constexpr uint16_t ADDINFO_HEADER = 18;
 constexpr size_t TIV_FILLER_MAX = 1 << 20;
 
 // `write_obj_flag` encodes in the release of `zel.hdr.relno`; the writer sets
@@ -322,9 +319,9 @@ std::vector<uint8_t> write_addinfo(const ObjSpec &desc) {
         data.str(r);
     std::vector<uint8_t> d = data.take();
     Out o;
-    o.u32(uint32_t(ADDINFO_HEADER + d.size()));
+    o.u32(uint32_t(layout::ADDINFO_HEADER + d.size()));
     o.u16(ADDINFO_FORMAT);
-    o.u16(ADDINFO_HEADER);
+    o.u16(uint16_t(layout::ADDINFO_HEADER));
     o.u32(uint32_t(d.size()));
     o.u16(unsigned(desc.addinfo_records.size()));
     o.u32(desc.addinfo_checksum.value_or(addinfo_sum(desc.addinfo_records)));
@@ -440,23 +437,24 @@ HeaderFields header_fields(const ObjSpec &desc, const std::string &path) {
     return h;
 }
 
-// The 182 header bytes with the checksum field 0.
+// The header bytes with the checksum field 0.
 std::vector<uint8_t> write_header(const HeaderFields &h, const Layout &l,
                                   const std::array<uint16_t, NSECTIONS> &count) {
-    Out o;
-    char magic[12] = {};
-    std::copy_n(h.magic.begin(), std::min<size_t>(h.magic.size(), sizeof magic), magic);
-    o.block(magic, sizeof magic);
+    std::vector<uint8_t> header(HEADER_SIZE, 0);
+    std::copy_n(h.magic.begin(), std::min(h.magic.size(), layout::MAGIC_SIZE), header.begin());
+    size_t at = layout::RELNO_AT;
     for (int32_t v : {h.relno, h.bytesheader, h.startdate, h.enddate, h.options, h.flags,
-                      h.count_extern, h.obj_revision, h.fsm})
-        o.u32(uint32_t(v));
-    for (int i = 0; i < NSECTIONS; ++i) {
-        o.u32(l.start[size_t(i)]);
-        o.u32(l.size[size_t(i)]);
-        o.u16(count[size_t(i)]);
+                      h.count_extern, h.obj_revision, h.fsm}) {
+        put_be_at(header, at, uint32_t(v), 4);
+        at += 4;
     }
-    o.u32(0);
-    return o.take();
+    for (size_t i = 0; i < NSECTIONS; ++i) {
+        at = layout::SECTION_TABLE_AT + i * layout::SECTION_ENTRY_SIZE;
+        put_be_at(header, at, l.start[i], 4);
+        put_be_at(header, at + 4, l.size[i], 4);
+        put_be_at(header, at + 8, count[i], 2);
+    }
+    return header;
 }
 
 void apply_patches(const ObjSpec &desc, std::vector<uint8_t> &image) {
@@ -570,10 +568,11 @@ uint32_t object_checksum(const std::vector<uint8_t> &image) {
         return ByteView{image.data() + std::min<uint64_t>(start, image.size()), present,
                         size_t(size), fill};
     };
-    uint32_t sum = byte_sum(view(0, HEADER_CHECKSUM_AT));
+    uint32_t sum = byte_sum(view(0, layout::CHECKSUM_AT));
     if (image.size() < HEADER_SIZE) return sum;
     ObjHeader h;
-    Cursor table(view(SECTION_TABLE_AT, 10 * NSECTIONS), "section table");
+    Cursor table(view(layout::SECTION_TABLE_AT, layout::SECTION_ENTRY_SIZE * NSECTIONS),
+                 "section table");
     for (int i = 0; i < NSECTIONS; ++i) {
         h.start[i] = table.u32();
         h.size[i] = table.u32();
@@ -629,7 +628,7 @@ std::vector<uint8_t> build_object(const ObjSpec &desc, const std::string &path, 
     uint32_t checksum = desc.header.checksum.value_or(object_checksum(image));
     checksum += uint32_t(desc.header.checksum_delta);
     for (int k = 0; k < 4; ++k)
-        image[HEADER_CHECKSUM_AT + size_t(k)] = uint8_t(checksum >> (24 - 8 * k));
+        image[layout::CHECKSUM_AT + size_t(k)] = uint8_t(checksum >> (24 - 8 * k));
 
     apply_patches(desc, image);
     if (desc.hook) desc.hook(image);
