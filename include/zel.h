@@ -13,10 +13,14 @@
 #include "zel_cursor.h"
 #include "zel_memory.h"
 #include "zel_obj.h"
+#include "zel_symtab.h"
 
 struct STREAM;
 struct DomainRec;
-struct NameIndex;
+struct ListLookups;
+struct ListLookupsFree {
+    void operator()(ListLookups *p) const noexcept;
+};
 
 // Info bits chosen on the command line.
 enum InfoBit : uint32_t {
@@ -193,10 +197,6 @@ struct ObjHeader {
     std::unique_ptr<ObjectFile> file; // the open object, and the blocks read from it
 };
 
-// The store of the symbols of the process: emptied with the name index by
-// create_keytab.
-SymbolArena &symbol_store();
-
 // The global compiler record.
 struct Zel {
     // Settings from the command line.
@@ -208,11 +208,17 @@ struct Zel {
 
     ObjHeader hdr;
 
-    // Symbol table.
+    // Symbol table. The store holds the symbols, their names and the name
+    // index's slots; `name_index` is `index` once create_keytab has made it.
+    // The lookup indexes of the lists are built on first use (zel_keytab).
     SymList sym, fun, glob_fun, str, dbl;
     std::vector<const char *> idents;
     const char *cur_origin = nullptr;
+    SymbolArena store;
+    NameIndex index;
     NameIndex *name_index = nullptr;
+    std::unique_ptr<ListLookups, ListLookupsFree> lookups;
+    uint32_t generation = 0;     // of the latest append to a list
     std::vector<Symbol *> symnr; // symbol-number table
     std::vector<Symbol *> funnr; // function-number table
 
@@ -256,5 +262,6 @@ struct Zel {
 
 extern Zel zel;
 
-// Resets `zel`, keeping the name-index handle and the no-shared-memory switch.
+// Resets `zel`, keeping the no-shared-memory switch; the name index is
+// empty and stays in use when it was.
 void init_zel_struct();

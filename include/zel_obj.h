@@ -157,14 +157,11 @@ int write_obj_block(const void *data, size_t n, STREAM *s);
 // release nothing (-1).
 int write_obj_flag(STREAM *s, uint32_t flags);
 
-// The symbol flag table of release-61 objects.
+// The symbol flag table of release-61 objects: OBJECT_FLAG_CODES entries,
+// built by add_object_flag's steps when the tool is compiled.
 constexpr int OBJECT_FLAG_CODES = 238;
-void init_object_flags();
-int add_object_flag(uint32_t base, uint32_t exclude, uint32_t add);
-// Flag word of a code (0 for a code outside the table); builds the table.
+// Flag word of a code (0 for a code outside the table).
 uint32_t object_flag(unsigned code);
-// Number of entries in the table.
-int object_flag_count();
 // First code of a flag word, or -1.
 int object_flag_code(uint32_t flags);
 

@@ -317,13 +317,11 @@ constexpr uint32_t FLAG_TABLE[238] = {
 };
 
 TEST(Tables, FlagCodes) {
-    ASSERT_EQ(object_flag_count(), OBJECT_FLAG_CODES);
+    ASSERT_EQ(OBJECT_FLAG_CODES, 238);
     for (unsigned i = 0; i < 238; ++i)
         EXPECT_EQ(object_flag(i), FLAG_TABLE[i]) << "code " << i;
     EXPECT_EQ(object_flag(238), 0u);
     EXPECT_EQ(object_flag(255), 0u);
-    init_object_flags();
-    EXPECT_EQ(object_flag_count(), OBJECT_FLAG_CODES);
     // A writer uses the first code of a word; 32 words stand twice.
     EXPECT_EQ(object_flag_code(0x34), 71);
     EXPECT_EQ(object_flag_code(0x3), -1);

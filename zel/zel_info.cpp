@@ -233,10 +233,10 @@ int error_handler(int kind, const char *message) {
 }
 
 void init_zel_struct() {
-    NameIndex *index = zel.name_index;
+    bool indexed = zel.name_index != nullptr;
     uint32_t no_shm = zel.no_shm;
     zel = Zel{};
-    zel.name_index = index;
+    if (indexed) zel.name_index = &zel.index;
     zel.no_shm = no_shm;
 }
 

@@ -150,31 +150,12 @@ Symbol keyword[] = {
 static_assert(std::size(keyword) == KEYWORD_COUNT + 1);
 
 // ---------------------------------------------------------------------------
-// The symbol store
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// The store of the symbols of the process; create_keytab empties it with
-// the name index that refers to them.
-SymbolArena g_store;
-
-} // namespace
-
-SymbolArena &symbol_store() {
-    return g_store;
-}
-
-// ---------------------------------------------------------------------------
 // Name index
 // ---------------------------------------------------------------------------
 
 namespace {
 
 constexpr size_t MIN_CAPACITY = 256;
-
-// The one name index of the process; `create_keytab` empties it.
-NameIndex g_index;
 
 NameIndex &name_index() {
     if (!zel.name_index) create_keytab();
@@ -238,7 +219,7 @@ uint32_t text_hash_of(const char *name) {
 void grow(NameIndex &ix, size_t more) {
     size_t capacity = capacity_for(ix, more);
     if (capacity == ix.capacity) return;
-    auto *slots = static_cast<uint64_t *>(g_store.allocate(capacity * sizeof(uint64_t)));
+    auto *slots = static_cast<uint64_t *>(zel.store.allocate(capacity * sizeof(uint64_t)));
     memset(slots, 0, capacity * sizeof(uint64_t));
     for (size_t i = 0; i < ix.capacity; ++i) {
         if (!ix.slots[i]) continue;
@@ -286,11 +267,11 @@ void index_insert_at(Symbol *entry, const IndexPlace &place) {
 } // namespace
 
 NameIndex *create_keytab() {
-    g_index.slots = nullptr;
-    g_index.capacity = g_index.count = 0;
-    g_store.clear();
-    zel.name_index = &g_index;
-    return &g_index;
+    zel.index = NameIndex{};
+    zel.store.clear();
+    zel.lookups.reset();
+    zel.name_index = &zel.index;
+    return zel.name_index;
 }
 
 void init_keytab() {
@@ -308,7 +289,7 @@ void init_keytab() {
 
 void reserve_symbols(size_t symbols, size_t names, size_t text) {
     NameIndex &ix = name_index();
-    g_store.reserve(symbols * sizeof(Symbol) + text + capacity_for(ix, names) * sizeof(uint64_t));
+    zel.store.reserve(symbols * sizeof(Symbol) + text + capacity_for(ix, names) * sizeof(uint64_t));
     if (full(ix, names)) grow(ix, names);
 }
 
@@ -329,7 +310,7 @@ namespace {
 Symbol *new_symbol(Symbol *scope, const char *name, uint32_t flags, int32_t tok, Symbol *first,
                    const IndexPlace *place, int used, int ref_to_dll, int optional, int declared,
                    bool name_lasts = false) {
-    Symbol &s = g_store.make_symbol(first || name_lasts ? nullptr : name);
+    Symbol &s = zel.store.make_symbol(first || name_lasts ? nullptr : name);
     if (first) {
         s.name = first->name;
         s.namesake = first->namesake;
@@ -405,10 +386,9 @@ namespace {
 
 constexpr uint16_t MAX_SYMBOL_NUMBER = 32767;
 
-// Every append gives its list a generation that no list had before (the
-// counter is never reset, also not when `zel` is cleared), so a lookup index
-// built for a generation can only be reused while that list is unchanged.
-uint32_t g_generation = 0;
+// Every append gives its list a generation that no list of `zel` had before,
+// so a lookup index built for a generation can only be reused while that
+// list is unchanged (the lookup indexes go with `zel` when it is reset).
 
 void append(SymList &list, Symbol *s) {
     if (!list.tail) {
@@ -420,7 +400,7 @@ void append(SymList &list, Symbol *s) {
     }
     list.tail = s;
     s->used = 1;
-    list.generation = ++g_generation;
+    list.generation = ++zel.generation;
 }
 
 // A string or double text that the object holds twice gets the symbol of its
@@ -506,7 +486,18 @@ struct ListIndex {
 
 constexpr SymList Zel::*indexed_lists[] = {&Zel::sym, &Zel::fun, &Zel::glob_fun, &Zel::label,
                                            &Zel::str, &Zel::dbl, &Zel::domain};
-std::array<ListIndex, std::size(indexed_lists)> g_list_index;
+
+} // namespace
+
+struct ListLookups {
+    std::array<ListIndex, std::size(indexed_lists)> lists;
+};
+
+void ListLookupsFree::operator()(ListLookups *p) const noexcept {
+    std::default_delete<ListLookups>()(p);
+}
+
+namespace {
 
 // The index of the list of `zel` that starts at `head`, brought up to date;
 // nullptr when `head` starts no such list (the caller then walks).
@@ -516,7 +507,8 @@ ListIndex *index_for(Symbol *head) {
         const SymList &list = zel.*indexed_lists[i];
         if (list.head != head) continue;
         if (list.generation == 0) return nullptr; // not built by the append functions
-        ListIndex &ix = g_list_index[i];
+        if (!zel.lookups) zel.lookups.reset(std::make_unique<ListLookups>().release());
+        ListIndex &ix = zel.lookups->lists[i];
         if (ix.generation != list.generation || ix.head != head) {
             ix = ListIndex{};
             ix.generation = list.generation;

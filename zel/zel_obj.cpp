@@ -370,22 +370,19 @@ namespace {
 struct FlagTable {
     std::array<uint32_t, 256> entry{};
     int count = 0;
-    bool built = false;
 
-    bool stands_below_last(uint32_t value) const {
+    constexpr bool stands_below_last(uint32_t value) const {
         for (int i = 0; i + 1 < count; ++i)
             if (entry[size_t(i)] == value) return true;
         return false;
     }
 
-    int append(uint32_t value) {
+    constexpr int append(uint32_t value) {
         if (count > 255) return -1;
         entry[size_t(count++)] = value;
         return 0;
     }
 };
-
-FlagTable flag_table;
 
 // One step of the table's construction: (base, exclude, add), or an append
 // when base is 0.
@@ -403,12 +400,14 @@ constexpr FlagStep FLAG_STEPS[] = {
     {0, 0, 0x200},    {0, 0, 0x208}, {0x10, 0x810, 0x1000}, {0x4, 0x804, 0x1000}, {0, 0, 0x40009},
 };
 
-} // namespace
-
-int add_object_flag(uint32_t base, uint32_t exclude, uint32_t add) {
-    FlagTable &t = flag_table;
+// One step of the construction: appends `add` when `base` is 0; otherwise
+// each entry that was in the table when the step began and holds every bit
+// of `base` gives a candidate with the bits of `add` set, unless it holds
+// every bit of `exclude`; with an `exclude`, a candidate that stands in the
+// table already (below its last entry) ends the step. -1 on overflow.
+constexpr int add_object_flag(FlagTable &t, uint32_t base, uint32_t exclude, uint32_t add) {
     if (base == 0) return t.append(add);
-    const int initial = t.count; // entries appended by this call are not visited
+    const int initial = t.count; // entries appended by this step are not visited
     for (int i = 0; i < initial; ++i) {
         uint32_t e = t.entry[size_t(i)];
         if ((e & base) != base) continue;
@@ -422,26 +421,24 @@ int add_object_flag(uint32_t base, uint32_t exclude, uint32_t add) {
     return 0;
 }
 
-void init_object_flags() {
-    if (flag_table.built) return;
-    flag_table.count = 0;
+constexpr FlagTable build_object_flags() {
+    FlagTable t;
     for (const FlagStep &step : FLAG_STEPS)
-        add_object_flag(step.base, step.exclude, step.add);
-    flag_table.built = true;
+        add_object_flag(t, step.base, step.exclude, step.add);
+    return t;
 }
 
+// Built when the tool is compiled: the same table for writer and reader.
+constexpr FlagTable flag_table = build_object_flags();
+static_assert(flag_table.count == OBJECT_FLAG_CODES);
+
+} // namespace
+
 uint32_t object_flag(unsigned code) {
-    init_object_flags();
     return code < unsigned(flag_table.count) ? flag_table.entry[code] : 0;
 }
 
-int object_flag_count() {
-    init_object_flags();
-    return flag_table.count;
-}
-
 int object_flag_code(uint32_t flags) {
-    init_object_flags();
     for (int i = 0; i < flag_table.count; ++i)
         if (flag_table.entry[size_t(i)] == flags) return i;
     return -1;

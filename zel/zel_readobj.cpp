@@ -80,7 +80,6 @@ void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
 }
 
 void decode_symtab(const ByteView &v, unsigned count, const char *what) {
-    init_object_flags();
     Cursor c(v, what);
     bool debug = hdr().flags & objflag::DEBUG;
     for (unsigned i = 0; i < count; i++) {
@@ -128,7 +127,6 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
 }
 
 void decode_funtab(const ByteView &v, unsigned count, const char *what) {
-    init_object_flags();
     Cursor c(v, what);
     bool names_stored = hdr().relno == 72;
     bool debug_or_profile = hdr().flags & (objflag::DEBUG | objflag::PROFILE);
