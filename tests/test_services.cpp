@@ -106,6 +106,13 @@ TEST_F(Env, VariablesFilesInOrderFirstDefinitionWins) {
     EXPECT_STREQ(getvar("A"), "env");
     EXPECT_EQ(logged(),
               "E al_1/al_gtenv get_var: no space to expand '" + std::string(1100, 'x') + "'\n");
+    // Without a home the second file is "/lib/kte_vars", not lib/kte_vars
+    // of the current directory.
+    unlink((work.path() + "/kte_vars").c_str());
+    write_file(work.path() + "/lib/kte_vars", "ZEL_HOMELESS = here\n");
+    al_env_reset();
+    EXPECT_STREQ(get_kte(), "");
+    EXPECT_EQ(getvar("ZEL_HOMELESS"), nullptr);
 }
 
 TEST_F(Env, ExpandFname) {
