@@ -345,6 +345,29 @@ TEST_F(Env, InitUserRunsOnce) {
               std::string::npos);
 }
 
+// A system user without an entry in the user database ends the run through
+// the user-name failure of log set-up; it comes before shared memory is
+// attached, so there is nothing to detach. Running as such a user needs the
+// right to change the real user id.
+TEST_F(Env, UnknownSystemUserEndsTheRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to take a user id without an entry";
+    uid_t unknown = 4242;
+    while (getpwuid(unknown))
+        unknown++;
+    setenv("KTE_USER", "carol", 1);
+    init_zel_struct(); // with shared memory: `stop` would detach it
+    ASSERT_EQ(setreuid(unknown, uid_t(-1)), 0);
+    Captured c = capture([] { init_user(); });
+    ASSERT_EQ(setreuid(0, uid_t(-1)), 0);
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.err, "test: Getting OS user failed\n"
+                     "test: Could not find Orvo user name; exiting.\n");
+    EXPECT_EQ(logged(),
+              "E al_1/al_env initOSUserName: Getting OS user failed\n"
+              "E al_1/al_log log_set_progname: Could not find Orvo user name; exiting.\n");
+}
+
 // A small installation: the sample's domain file for package xx, a file with
 // awkward content for package yy, no file for any other package.
 class Dictionary : public ::testing::Test {
