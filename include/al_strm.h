@@ -47,6 +47,10 @@ int sputc(int c, STREAM *s);
 long sputs(const char *text, STREAM *s);
 int sflush(STREAM *s);
 int sclose(STREAM *s);
+// Ends a stream made by sdopen on a descriptor that stays in use (standard
+// output): flushes and frees it as sclose does, but leaves the descriptor
+// open.
+int sdclose(STREAM *s);
 int sfileno(STREAM *s);
 // Everything written to standard output so far, through the C library or
 // through streams on descriptor 1, goes out; done before any message on

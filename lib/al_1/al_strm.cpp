@@ -649,7 +649,11 @@ int sflush(STREAM *s) {
 // ---------------------------------------------------------------------------
 // Closing and inspection
 
-int sclose(STREAM *s) {
+namespace {
+
+// Unlinks, flushes and frees the stream; closes its handle unless
+// `keep_handle`.
+int end_stream(STREAM *s, bool keep_handle) {
     if (streams_gone) return -1;
     auto &list = open_streams().list;
     auto it = list.begin();
@@ -664,8 +668,18 @@ int sclose(STREAM *s) {
     int rc = 0;
     if ((owned->flags & STRM_WDATA) && flush_pending(*owned) < 0) rc = -1;
     owned->buf.reset();
-    if (owned->ops->close(*owned) < 0) rc = -1;
+    if (!keep_handle && owned->ops->close(*owned) < 0) rc = -1;
     return rc;
+}
+
+} // namespace
+
+int sclose(STREAM *s) {
+    return end_stream(s, false);
+}
+
+int sdclose(STREAM *s) {
+    return end_stream(s, true);
 }
 
 size_t sopen_count() {
