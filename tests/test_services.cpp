@@ -492,6 +492,10 @@ TEST_F(Dictionary, LoadedSharedMemoryIsAttachedAndDetached) {
     RunResult again = run_program(ZEL_SHMLOAD_BIN, {"-r"}, env);
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.out.rfind("zel_shmload: cannot remove shared memory", 0), 0u) << again.out;
+    int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    EXPECT_RUN(Started(ZEL_SHMLOAD_BIN, {"-r"}, env, -1, full).finish(), 1, "",
+               "zel_shmload: write error on standard output: No space left on device\n");
+    close(full);
     log_set_progname("zel_info", 0);
     EXPECT_EQ(link_shm(), -1);
 }

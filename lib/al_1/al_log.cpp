@@ -277,7 +277,7 @@ void log_set_progname(const char *argv0, int destinations) {
 void user_name_failure() {
     log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
              "Could not find Orvo user name; exiting.");
-    fflush(stdout);
+    flush_standard_output();
     throw StopRun{1};
 }
 
