@@ -56,8 +56,7 @@ void write_object(const std::string &bytes) {
     fclose(f);
 }
 
-// A fresh standard output (the report's listing closes descriptor 1) and a
-// fresh `zel`.
+// A standard output that discards the report, and a fresh `zel`.
 void fresh_run() {
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);

@@ -16,6 +16,11 @@ enum LogFlag : int {
 
 void log_set_progname(const char *argv0, int destinations);
 const char *log_get_progname();
+// Ends the run with status 1 because no user name can be found, after the
+// log message "Could not find Orvo user name; exiting.". It comes at log
+// set-up or user initialisation, before shared memory is attached, so the
+// run ends without `stop`.
+[[noreturn]] void user_name_failure();
 int log_mesg(const char *file, int line, const char *keyword, int flags, const char *fmt, ...)
     __attribute__((format(printf, 5, 6)));
 void al_disable_log_mesg();

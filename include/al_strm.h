@@ -47,11 +47,23 @@ int sputc(int c, STREAM *s);
 long sputs(const char *text, STREAM *s);
 int sflush(STREAM *s);
 int sclose(STREAM *s);
+// Ends a stream made by sdopen on a descriptor that stays in use (standard
+// output): flushes and frees it as sclose does, but leaves the descriptor
+// open.
+int sdclose(STREAM *s);
 int sfileno(STREAM *s);
 // Everything written to standard output so far, through the C library or
 // through streams on descriptor 1, goes out; done before any message on
-// standard error, so that the two keep their order in one file.
+// standard error, so that the two keep their order in one file. A write
+// that fails is noted for finish_standard_output (errno is kept).
 void flush_standard_output();
+// Ends a run's output: flushes standard output and, when a write to it
+// failed during the run (through the C library or a stream on descriptor 1:
+// a full disk, a standard output that was closed), prints the one message
+// "<prog>: write error on standard output: <system error text>" on standard
+// error and returns 1; otherwise returns `status`. The failure is forgotten
+// after it, so the next run in the process starts clean.
+int finish_standard_output(const char *prog, int status);
 // Number of open streams, and closing all but the `keep` oldest: for hosts
 // that run many loads in one process (fuzzing), where a load that ends
 // through the fatal path leaves its streams open.

@@ -8,6 +8,8 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "zel_cursor.h"
@@ -258,6 +260,9 @@ struct Zel {
     // Storage of everything a load creates; lives until the process ends.
     std::deque<std::string> text_store;
     std::deque<DllEntry> dll_store;
+    // The used-DLL list by name (the names of the entries in dll_store), so
+    // that a name given again finds its entry at once.
+    std::unordered_map<std::string_view, DllEntry *> dll_by_name;
 };
 
 extern Zel zel;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "objrun.h"
@@ -175,6 +177,42 @@ TEST(CommandLine, Redirections) {
     r = run_zel_info({"-s", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(read_file(tmp.path() + "/out").rfind("\n" + objrun::banner("SYMBOL TABLE"), 0), 0u);
+}
+
+// A report that cannot be written ends the run with status 1 and one
+// message: standard output closed (the log, opened after that, must not
+// take its place and receive the report) or on a full disk, for the listing
+// as for the rest and for zel_ldd's tree too. A run that fails on its own
+// keeps its messages and adds that one. A reader that is gone ends the run
+// quietly, by the signal of the broken pipe.
+TEST(CommandLine, ReportThatCannotBeWritten) {
+    TempDir log;
+    std::vector<std::string> env = sample_env;
+    env.push_back("KTE_LOG=" + log.path());
+    auto run_onto = [&](int out, const char *program, const std::vector<std::string> &args) {
+        return Started(program, args, env, -1, out).finish();
+    };
+    const std::string write_error = ": write error on standard output: ";
+    EXPECT_RUN(run_onto(OUT_CLOSED, ZEL_INFO_BIN, {"-m", "-h", "oxxmain"}), 1, "",
+               "zel_info" + write_error + "Bad file descriptor\n");
+    int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    for (const char *option : {"-h", "-i"}) {
+        EXPECT_RUN(run_onto(full, ZEL_INFO_BIN, {"-m", option, "oxxutil"}), 1, "",
+                   "zel_info" + write_error + "No space left on device\n");
+    }
+    RunResult broken = run_program(ZEL_LDD_BIN, {"-m", "oxxbroken"}, env);
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_RUN(run_onto(full, ZEL_LDD_BIN, {"-m", "oxxbroken"}), 1, "",
+               broken.err + "zel_ldd" + write_error + "No space left on device\n");
+    close(full);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    close(fds[0]); // nobody reads
+    RunResult gone = run_onto(fds[1], ZEL_INFO_BIN, {"-m", "oxxmain"});
+    close(fds[1]);
+    EXPECT_EQ(gone.status, -1); // ended by the signal
+    EXPECT_EQ(gone.err, "");
+    EXPECT_EQ(read_file(log.path() + "/log.zel_info"), "");
 }
 
 // ORVO_DISPLAY_ALLOC_SYMBOLS=1 lists the allocator's symbol table (its end

@@ -42,7 +42,9 @@ class DllTest : public ::testing::Test {
     }
 };
 
-// Empty names are errors; a name given again is the same DLL.
+// Empty names are errors; a name given again is the same DLL and takes no
+// number. The list keeps the order of first mention, numbered from 1; a
+// reset of `zel` starts it afresh.
 TEST_F(DllTest, UsedDllList) {
     DllEntry *a = add_dll_list("liba");
     Captured c = capture([] { EXPECT_EQ(add_dll_list(""), add_dll_list(nullptr)); });
@@ -50,8 +52,20 @@ TEST_F(DllTest, UsedDllList) {
     EXPECT_EQ(c.err, "prog: Error: add_dll_list\nprog: Error: add_dll_list\n");
     EXPECT_EQ(add_dll_list("liba"), a);
     DllEntry *b = add_dll_list("libb");
+    EXPECT_EQ(add_dll_list("liba"), a);
+    DllEntry *c3 = add_dll_list("libc");
+    EXPECT_EQ(add_dll_list(std::string("libb").c_str()), b);
+    Names listed;
+    for (const DllEntry *e = zel.dll_head; e; e = e->next)
+        listed.push_back(e->name + "=" + std::to_string(e->number));
+    EXPECT_EQ(listed, (Names{"liba=1", "libb=2", "libc=3"}));
+    EXPECT_EQ(zel.dll_tail, c3);
     EXPECT_EQ(search_dll(2), b);
     EXPECT_EQ(search_dll(0), nullptr);
+    init_zel_struct();
+    DllEntry *again = add_dll_list("libc");
+    EXPECT_EQ(again->number, 1);
+    EXPECT_EQ(zel.dll_head, again);
 }
 
 // DLL objects written into a temporary directory and named by their path.

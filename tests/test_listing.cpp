@@ -18,6 +18,7 @@
 #include "zel.h"
 #include "zel_asm.h"
 #include "zel_error.h"
+#include "zel_print.h"
 #include "zel_symtab.h"
 
 namespace {
@@ -578,6 +579,26 @@ TEST_F(ListingInProcess, SymbolsOfAFunctionsScopeCarryItsName) {
         pos += size_t(print_instruction(pos, s));
     EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()), listed + listed);
     sclose(s);
+}
+
+// The report's listing goes to descriptor 1 through a stream of its own,
+// which is gone when the listing ends, also when it ends the run; the
+// descriptor stays open for what follows.
+TEST_F(ListingInProcess, ListingLeavesStandardOutputOpen) {
+    const size_t streams = sopen_count();
+    ObjHeader hdr;
+    zel.info = INFO_ASM;
+    set_code(assemble("RET"));
+    Captured c = capture([&] {
+        print_object(hdr);
+        printf("after\n");
+    });
+    EXPECT_EQ(c.out, LISTING_HEAD + text("    0\tRET     \nafter\n"));
+    set_code(assemble("NOP\n.byte 255"));
+    c = capture([&] { print_object(hdr); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.out, LISTING_HEAD + text("    0\tNOP     \n"));
+    EXPECT_EQ(sopen_count(), streams);
 }
 
 // One instruction at a position, with its function line; a position

@@ -111,6 +111,34 @@ TEST_F(Messages, OutputGoesOutBeforeAMessage) {
     EXPECT_EQ(read_file(dir.path() + "/both"), "printed streamed\nomod0001: Error: message\n");
 }
 
+// A failed write to standard output is reported once, when the run's
+// output is finished: one of a stream on descriptor 1 (not logged on its
+// own; the descriptor stays open after the stream), and one of the C
+// library even when a flush in between has dropped what failed. Without a
+// failure the run's status stands.
+TEST_F(Messages, WriteErrorOfStandardOutputIsReportedOnce) {
+    std::vector<int> statuses;
+    bool open_after_stream = false;
+    Captured c = capture([&] {
+        int full = open("/dev/full", O_WRONLY);
+        dup2(full, 1);
+        close(full);
+        STREAM *s = sdopen(1, "w");
+        sputs("streamed\n", s);
+        EXPECT_EQ(sdclose(s), -1);
+        open_after_stream = fcntl(1, F_GETFD) >= 0;
+        statuses.push_back(finish_standard_output("prog", 0));
+        printf("printed");
+        flush_standard_output();
+        statuses.push_back(finish_standard_output("prog", 0));
+        statuses.push_back(finish_standard_output("prog", 3));
+    });
+    EXPECT_TRUE(open_after_stream);
+    EXPECT_EQ(statuses, (std::vector<int>{1, 1, 3}));
+    EXPECT_EQ(c.err, "prog: write error on standard output: No space left on device\n"
+                     "prog: write error on standard output: No space left on device\n");
+}
+
 // The summary of the counts, then the end of the run: status 1 after
 // errors, else 0. In the legacy mode the empty line stands always.
 TEST_F(Messages, SummaryAndStop) {

@@ -106,6 +106,13 @@ TEST_F(Env, VariablesFilesInOrderFirstDefinitionWins) {
     EXPECT_STREQ(getvar("A"), "env");
     EXPECT_EQ(logged(),
               "E al_1/al_gtenv get_var: no space to expand '" + std::string(1100, 'x') + "'\n");
+    // Without a home the second file is "/lib/kte_vars", not lib/kte_vars
+    // of the current directory.
+    unlink((work.path() + "/kte_vars").c_str());
+    write_file(work.path() + "/lib/kte_vars", "ZEL_HOMELESS = here\n");
+    al_env_reset();
+    EXPECT_STREQ(get_kte(), "");
+    EXPECT_EQ(getvar("ZEL_HOMELESS"), nullptr);
 }
 
 TEST_F(Env, ExpandFname) {
@@ -338,6 +345,29 @@ TEST_F(Env, InitUserRunsOnce) {
               std::string::npos);
 }
 
+// A system user without an entry in the user database ends the run through
+// the user-name failure of log set-up; it comes before shared memory is
+// attached, so there is nothing to detach. Running as such a user needs the
+// right to change the real user id.
+TEST_F(Env, UnknownSystemUserEndsTheRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to take a user id without an entry";
+    uid_t unknown = 4242;
+    while (getpwuid(unknown))
+        unknown++;
+    setenv("KTE_USER", "carol", 1);
+    init_zel_struct(); // with shared memory: `stop` would detach it
+    ASSERT_EQ(setreuid(unknown, uid_t(-1)), 0);
+    Captured c = capture([] { init_user(); });
+    ASSERT_EQ(setreuid(0, uid_t(-1)), 0);
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.err, "test: Getting OS user failed\n"
+                     "test: Could not find Orvo user name; exiting.\n");
+    EXPECT_EQ(logged(),
+              "E al_1/al_env initOSUserName: Getting OS user failed\n"
+              "E al_1/al_log log_set_progname: Could not find Orvo user name; exiting.\n");
+}
+
 // A small installation: the sample's domain file for package xx, a file with
 // awkward content for package yy, no file for any other package.
 class Dictionary : public ::testing::Test {
@@ -462,6 +492,10 @@ TEST_F(Dictionary, LoadedSharedMemoryIsAttachedAndDetached) {
     RunResult again = run_program(ZEL_SHMLOAD_BIN, {"-r"}, env);
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.out.rfind("zel_shmload: cannot remove shared memory", 0), 0u) << again.out;
+    int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    EXPECT_RUN(Started(ZEL_SHMLOAD_BIN, {"-r"}, env, -1, full).finish(), 1, "",
+               "zel_shmload: write error on standard output: No space left on device\n");
+    close(full);
     log_set_progname("zel_info", 0);
     EXPECT_EQ(link_shm(), -1);
 }

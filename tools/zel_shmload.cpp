@@ -5,14 +5,17 @@
 //   KTE=/path/to/installation zel_shmload      create the segment
 //   KTE=/path/to/installation zel_shmload -r   remove it
 //
-// Prints one line with the result; exit status 0 on success, 1 on failure.
-// Loading again over an existing segment refreshes it and succeeds.
+// Prints one line with the result; exit status 0 on success, 1 on failure
+// (also when the line cannot be written). Loading again over an existing
+// segment refreshes it and succeeds.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "al_env.h"
 #include "al_shm.h"
+#include "al_strm.h"
+#include "hal.h"
 
 namespace {
 
@@ -31,9 +34,7 @@ int report(int rc, const char *done, const char *failed) {
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     const char *prog = argc > 0 ? argv[0] : "zel_shmload";
     if (argc > 2) return usage(prog);
     if (argc == 2) {
@@ -41,4 +42,11 @@ int main(int argc, char **argv) {
         return report(shm_remove(), "shared memory removed", "cannot remove shared memory");
     }
     return report(shm_create(), "shared memory loaded", "cannot load shared memory");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    HAL_reserve_standard_channels();
+    return finish_standard_output("zel_shmload", run(argc, argv));
 }

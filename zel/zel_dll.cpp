@@ -377,11 +377,11 @@ DllEntry *add_dll_list(const char *name) {
         error("add_dll_list");
         return nullptr;
     }
-    for (DllEntry *e = zel.dll_head; e; e = e->next) {
-        if (e->name == name) return e;
-    }
+    auto known = zel.dll_by_name.find(name);
+    if (known != zel.dll_by_name.end()) return known->second;
     DllEntry &entry = zel.dll_store.emplace_back();
     entry.name = name;
+    zel.dll_by_name.emplace(entry.name, &entry);
     entry.number = zel.dll_tail ? static_cast<uint16_t>(zel.dll_tail->number + 1) : 1;
     if (zel.dll_tail)
         zel.dll_tail->next = &entry;

@@ -166,7 +166,7 @@ void stop_compiler() {
 
 void stop(int status) {
     if (!zel.no_shm) unlink_shm();
-    fflush(stdout);
+    flush_standard_output();
     fflush(stderr);
     throw StopRun{status};
 }

@@ -13,6 +13,7 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_strm.h"
 #include "hal.h"
 #include "qpd.h"
 #include "tss.h"
@@ -276,6 +277,10 @@ void enter_object(const std::string &name) {
 }
 
 int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody body) {
+    // Before the log or any other file is opened: none of them may take the
+    // place of a standard channel that the caller closed.
+    HAL_reserve_standard_channels();
+    int status = 1;
     try {
         log_set_progname(argc > 0 ? argv[0] : syntax.name, LOG_FILE | LOG_STDERR);
         const char *prog = log_get_progname();
@@ -288,9 +293,9 @@ int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody 
         body(set, prog);
         stop(0);
     } catch (const StopRun &s) {
-        fflush(stdout);
-        return s.status;
+        status = s.status;
     }
+    return finish_standard_output(log_get_progname(), status);
 }
 
 int zel_info_main(int argc, char **argv) {

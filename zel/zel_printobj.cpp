@@ -362,15 +362,24 @@ void print_idents() {
         printf("%s\n", text);
 }
 
+// The listing's stream on descriptor 1, ended when the listing ends, also
+// when a fatal error ends the run inside it. Descriptor 1 stays open for
+// whatever is written after the listing.
+struct ListingStream {
+    STREAM *out;
+    ~ListingStream() {
+        if (out) sdclose(out);
+    }
+};
+
 // The listing is written through the stream layer on descriptor 1; what the
 // C library holds for standard output goes out first.
 void print_assembler_code() {
     print_banner("ASSEMBLER CODE");
-    fflush(stdout);
-    STREAM *out = sdopen(1, "w");
-    if (!out) fatal_error("Can't re-open stdout");
-    write_assembler(out);
-    sclose(out);
+    flush_standard_output();
+    ListingStream listing{sdopen(1, "w")};
+    if (!listing.out) fatal_error("Can't re-open stdout");
+    write_assembler(listing.out);
 }
 
 } // namespace

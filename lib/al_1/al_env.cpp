@@ -32,7 +32,6 @@
 #include "al_env.h"
 #include "al_log.h"
 #include "al_strm.h"
-#include "zel_error.h"
 
 namespace {
 
@@ -187,7 +186,7 @@ void set_os_user(UserState &u) {
     const struct passwd *pw = getpwuid(getuid());
     if (!pw || !pw->pw_name) {
         log_mesg(module, __LINE__, "initOSUserName", 0, "Getting OS user failed");
-        stop(1);
+        user_name_failure();
     }
     u.os_user = pw->pw_name;
     setenv("USERNAME", u.os_user.c_str(), 1);

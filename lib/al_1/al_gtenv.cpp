@@ -4,7 +4,7 @@
 // the variables read, once per process, from the installation's variables
 // files, in this order:
 //   "kte_vars" in the current directory,
-//   "<home>/lib/kte_vars" ("lib/kte_vars" when the home is empty),
+//   "<home>/lib/kte_vars" (so "/lib/kte_vars" when the home is empty),
 //   "/usr/kte/kte_vars" (skipped when it is the previous path).
 // A variables file holds lines "name = value", split at the first "=", with
 // the blanks around name and value removed. Lines that begin with "#" and
@@ -117,14 +117,10 @@ void read_variables_file(Variables &v, const std::string &path) {
     sclose(s);
 }
 
-std::string under_home(const std::string &home, const char *rel) {
-    return home.empty() ? std::string(rel) : home + "/" + rel;
-}
-
 void load_variables(Variables &v) {
     v.loaded = v.loading = true;
     read_variables_file(v, "kte_vars");
-    std::string second = under_home(without_trailing_separator(getvar("KTE")), "lib/kte_vars");
+    std::string second = without_trailing_separator(getvar("KTE")) + "/lib/kte_vars";
     read_variables_file(v, second);
     const std::string third = "/usr/kte/kte_vars";
     if (third != second) read_variables_file(v, third);

@@ -270,13 +270,15 @@ void log_set_progname(const char *argv0, int destinations) {
     if (state.defaults & LOG_CONSOLE) open_console();
     // Every block names the 4GL user (KTE_USER, else USER); a run without
     // one ends here.
-    if (!user_name()) {
-        log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
-                 "Could not find Orvo user name; exiting.");
-        fflush(stdout);
-        throw StopRun{1};
-    }
+    if (!user_name()) user_name_failure();
     display_alloc_symbols();
+}
+
+void user_name_failure() {
+    log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
+             "Could not find Orvo user name; exiting.");
+    flush_standard_output();
+    throw StopRun{1};
 }
 
 const char *log_get_progname() {

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <list>
@@ -252,6 +253,23 @@ void set_error(STREAM &s, int err) {
     s.flags |= STRM_ERR;
 }
 
+// The system error number of the first write to standard output that failed
+// since the run's output was last finished (0: none failed). The run reports
+// it once at its end (finish_standard_output), so a failed write of a stream
+// on descriptor 1 is not logged on its own.
+int stdout_failure = 0;
+
+void note_stdout_failure(int err) {
+    if (!stdout_failure) stdout_failure = err ? err : EIO;
+}
+
+// A write of the stream failed: the error flag, and for standard output the
+// note of the failure.
+void write_failed(STREAM &s, int err) {
+    set_error(s, err);
+    if (s.fd == STDOUT_FILENO) note_stdout_failure(err);
+}
+
 // Writes the pending bytes once. A partial write keeps the rest at the start
 // of the buffer.
 int flush_pending(STREAM &s) {
@@ -262,10 +280,11 @@ int flush_pending(STREAM &s) {
     long r = sys_write(s, s.buf.get(), s.wlen);
     if (r < 0) {
         int err = errno;
-        log_mesg("al_1/al_strm", __LINE__, "strm", 0, "sflush(): write error\n");
+        if (s.fd != STDOUT_FILENO)
+            log_mesg("al_1/al_strm", __LINE__, "strm", 0, "sflush(): write error\n");
         s.wlen = 0;
         s.flags &= ~STRM_WDATA;
-        set_error(s, err);
+        write_failed(s, err);
         return -1;
     }
     size_t done = size_t(r);
@@ -596,7 +615,7 @@ long swrite_blok(const void *data, size_t n, STREAM *s) {
             size_t direct = left - left % s->bufsize;
             long r = sys_write(*s, p, direct);
             if (r < 0 || size_t(r) != direct) {
-                s->flags |= STRM_ERR;
+                write_failed(*s, r < 0 ? errno : EIO);
                 return -1;
             }
             p += direct;
@@ -613,7 +632,7 @@ long swrite_blok(const void *data, size_t n, STREAM *s) {
         if (s->wlen == s->bufsize) {
             if (flush_pending(*s) < 0) return -1;
             if (s->wlen == s->bufsize) { // the system took nothing
-                s->flags |= STRM_ERR;
+                write_failed(*s, EIO);
                 return -1;
             }
         }
@@ -649,7 +668,11 @@ int sflush(STREAM *s) {
 // ---------------------------------------------------------------------------
 // Closing and inspection
 
-int sclose(STREAM *s) {
+namespace {
+
+// Unlinks, flushes and frees the stream; closes its handle unless
+// `keep_handle`.
+int end_stream(STREAM *s, bool keep_handle) {
     if (streams_gone) return -1;
     auto &list = open_streams().list;
     auto it = list.begin();
@@ -664,8 +687,18 @@ int sclose(STREAM *s) {
     int rc = 0;
     if ((owned->flags & STRM_WDATA) && flush_pending(*owned) < 0) rc = -1;
     owned->buf.reset();
-    if (owned->ops->close(*owned) < 0) rc = -1;
+    if (!keep_handle && owned->ops->close(*owned) < 0) rc = -1;
     return rc;
+}
+
+} // namespace
+
+int sclose(STREAM *s) {
+    return end_stream(s, false);
+}
+
+int sdclose(STREAM *s) {
+    return end_stream(s, true);
 }
 
 size_t sopen_count() {
@@ -673,10 +706,27 @@ size_t sopen_count() {
 }
 
 void flush_standard_output() {
-    fflush(stdout);
-    if (streams_gone) return;
-    for (auto &s : open_streams().list)
-        if (s->fd == 1 && (s->flags & STRM_WDATA)) sflush(s.get());
+    int saved = errno;
+    if (fflush(stdout) != 0) note_stdout_failure(errno);
+    if (!streams_gone) {
+        for (auto &s : open_streams().list)
+            if (s->fd == STDOUT_FILENO && (s->flags & STRM_WDATA)) sflush(s.get());
+    }
+    errno = saved;
+}
+
+int finish_standard_output(const char *prog, int status) {
+    flush_standard_output();
+    // The C library forgets why a write failed when its buffer had nothing
+    // left to flush; the error flag still tells that one did.
+    if (ferror(stdout)) note_stdout_failure(0);
+    clearerr(stdout);
+    int err = stdout_failure;
+    stdout_failure = 0;
+    if (!err) return status;
+    fprintf(stderr, "%s: write error on standard output: %s\n", prog, strerror(err));
+    fflush(stderr);
+    return 1;
 }
 
 void sclose_newest(size_t keep) {

@@ -1,6 +1,6 @@
-// Output redirection at descriptor level: after it, everything written to
-// the standard channel (by the standard I/O or by streams on descriptors 1
-// and 2) goes to the file.
+// The standard channels at descriptor level: reserving the closed ones, and
+// redirection, after which everything written to the standard channel (by
+// the standard I/O or by streams on descriptors 1 and 2) goes to the file.
 #include "hal.h"
 
 #include <cerrno>
@@ -14,12 +14,13 @@ struct Channel {
     char kind;
     int fd;
     FILE *stdio;
+    int reserve_mode; // how /dev/null is opened in place of a closed channel
 };
 
 Channel channels[] = {
-    {'o', STDOUT_FILENO, stdout},
-    {'e', STDERR_FILENO, stderr},
-    {'i', STDIN_FILENO, stdin},
+    {'o', STDOUT_FILENO, stdout, O_RDONLY},
+    {'e', STDERR_FILENO, stderr, O_WRONLY},
+    {'i', STDIN_FILENO, stdin, O_RDONLY},
 };
 
 Channel *find_channel(char kind) {
@@ -51,7 +52,24 @@ int redirect_input(Channel &c, const char *path) {
     return freopen(path, "r", c.stdio) ? 0 : -1;
 }
 
+// Opening takes the lowest free descriptor, which may be another closed
+// channel's; the open file is then moved to its own channel.
+void reserve_channel(const Channel &c) {
+    if (::fcntl(c.fd, F_GETFD) >= 0 || errno != EBADF) return;
+    int fd = ::open("/dev/null", c.reserve_mode);
+    if (fd < 0 || fd == c.fd) return;
+    ::dup2(fd, c.fd);
+    ::close(fd);
+}
+
 } // namespace
+
+void HAL_reserve_standard_channels() {
+    int saved = errno;
+    for (const Channel &c : channels)
+        reserve_channel(c);
+    errno = saved;
+}
 
 int HAL_redirect(char kind, const char *path) {
     Channel *c = find_channel(kind);

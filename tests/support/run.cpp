@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -57,8 +58,12 @@ Started::Started(const std::string &program, const std::vector<std::string> &arg
         int null_out = open("/dev/null", O_WRONLY);
         int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in >= 0 ? in : null_in, 0);
-        dup2(out >= 0 ? out : null_out, 1);
+        if (out == OUT_CLOSED)
+            close(1);
+        else
+            dup2(out >= 0 ? out : null_out, 1);
         dup2(err, 2);
+        signal(SIGPIPE, SIG_DFL);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         execve(program.c_str(), argp.data(), envp.data());
         _exit(127);

@@ -42,9 +42,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
                       const std::vector<std::string> &env = {}, const std::string &cwd = "",
                       const std::string &argv0 = "");
 
+// `out` of Started: standard output closed.
+constexpr int OUT_CLOSED = -2;
+
 // A built program started in the background, as run_program starts it but
 // with `in` and `out` as its standard input and output (-1: /dev/null); its
 // standard error is collected. finish() waits for it (the destructor too).
+// The broken-pipe signal ends it, as it ends a command started by a shell.
 class Started {
   public:
     Started(const std::string &program, const std::vector<std::string> &args,
