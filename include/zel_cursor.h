@@ -8,15 +8,13 @@
 //
 // A Cursor's error is sticky: a read past the declared size yields 0 (a text
 // reads as ""), puts the cursor at the end and marks it failed. Callers read
-// a whole record and check once, with ok() or with check(), which ends the
-// run with one corrupt-object message naming the region.
+// a whole record and check once with ok(); the decoder that owns the region
+// reports a failure under the region's name (what()).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "zel_error.h"
 
 struct ByteView {
     const uint8_t *data = nullptr; // the bytes present
@@ -47,13 +45,8 @@ class Cursor {
     size_t size() const { return v_.size; }
     size_t left() const { return v_.size - pos_; }
     bool ok() const { return !failed_; }
-    // Ends the run when a read has failed.
-    void check() const {
-        if (failed_) overrun();
-    }
-    [[noreturn]] void overrun() const {
-        fatal_error("Object is corrupt: %s runs past the end of its data", what_);
-    }
+    // The name of the region, for the message of a failure.
+    const char *what() const { return what_; }
 
     // Takes `n` bytes; false (and failed) when fewer are left.
     bool take(size_t n) {

@@ -23,6 +23,6 @@ int error_va(const char *fmt, va_list ap);
 
 [[noreturn]] void stop_compiler();
 void show_result();
-// Detaches shared memory unless -m, flushes standard output and ends the run
-// with `status` (by throwing StopRun).
+// Flushes standard output and ends the run with `status` (by throwing
+// StopRun); the command detaches shared memory when its run ends.
 [[noreturn]] void stop(int status);

@@ -30,7 +30,8 @@ using CommandBody = void (*)(const CommandLine &set, const char *progname);
 int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody body);
 CommandLine scan_command_line(int argc, char **argv, const CommandSyntax &syntax,
                               const char *progname);
-// init_user, init_shm_dd, a fresh `zel` and the character set, in this order.
+// After init_user: init_shm_dd, a fresh `zel` and the character set, in
+// this order.
 void start_up(uint32_t no_shm);
 // Resets `zel` and enters the keywords: the state in which an object is
 // loaded.

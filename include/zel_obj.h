@@ -194,6 +194,9 @@ void sum_section(const ObjHeader &hdr, int index);
 // read error inside it ends the run.
 ByteView read_block(const ObjHeader &hdr, uint64_t start, uint64_t size, const char *label,
                     uint8_t fill = 0);
+// Ends the run with the corrupt-object message naming the region of `c`
+// when a read of its record failed.
+void check_record(const Cursor &c);
 // Prints the system error `err` for the reading step `label`, then ends the
 // run with "Error %d while reading '%s'" for the object of `hdr`.
 [[noreturn]] void read_failure(const ObjHeader &hdr, const char *label, int err);

@@ -133,11 +133,11 @@ void PrototypeWalk::function_record() {
     int funnr = cur_.u16();
     std::string domain = counted_field();
     uint32_t raw = cur_.u32();
-    cur_.check();
+    check_record(cur_);
     reject_ext_sym(raw);
     int required = cur_.u8();
     int argcount = cur_.u8();
-    cur_.check();
+    check_record(cur_);
 
     Symbol *fn = fcb_(hdr_, dll_, name.c_str(), domain_of(domain), stored_flags(raw), required,
                       argcount, funnr);
@@ -172,12 +172,12 @@ Symbol *PrototypeWalk::argument_record(Symbol *previous) {
             flags &= ~WHERE_USED;
     }
     int dimcount = cur_.u8();
-    cur_.check();
+    check_record(cur_);
     if (dimcount > MAX_DIMS) prototypes_failure(text::OBJECT_CORRUPT);
     int32_t dims[MAX_DIMS] = {0, 0, 0, 0};
     for (int k = 0; k < dimcount; k++)
         dims[k] = static_cast<int32_t>(cur_.u32());
-    cur_.check();
+    check_record(cur_);
     reject_ext_sym(raw);
 
     if (!previous) return nullptr;

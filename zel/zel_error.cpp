@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "al_env.h"
-#include "al_shm.h"
 #include "al_strm.h"
 #include "zel.h"
 
@@ -165,7 +164,6 @@ void stop_compiler() {
 }
 
 void stop(int status) {
-    if (!zel.no_shm) unlink_shm();
     flush_standard_output();
     fflush(stderr);
     throw StopRun{status};

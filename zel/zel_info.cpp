@@ -13,6 +13,8 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_shm.h"
+#include "al_stop.h"
 #include "al_strm.h"
 #include "hal.h"
 #include "qpd.h"
@@ -264,7 +266,6 @@ void fresh_zel() {
 
 void start_up(uint32_t no_shm) {
     zel.no_shm = no_shm;
-    init_user();
     init_shm_dd();
     fresh_zel();
     TSSsetlocale(user_charset(), error_handler);
@@ -280,7 +281,12 @@ int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody 
     // Before the log or any other file is opened: none of them may take the
     // place of a standard channel that the caller closed.
     HAL_reserve_standard_channels();
+    al_set_stop(stop);
     int status = 1;
+    // Shared memory is attached for the whole run and detached when it ends
+    // (a fatal error of one object of zel_ldd does not end it), unless the
+    // run goes without it or ends before its start-up reaches it.
+    bool detach_at_end = false;
     try {
         log_set_progname(argc > 0 ? argv[0] : syntax.name, LOG_FILE | LOG_STDERR);
         const char *prog = log_get_progname();
@@ -289,12 +295,15 @@ int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody 
         // before the scan, and keeps the log directory it found then.
         // Everything read from now on sees the -set variables.
         if (set.env_set) al_env_reload();
+        init_user();
+        detach_at_end = !set.no_shm;
         start_up(set.no_shm);
         body(set, prog);
         stop(0);
     } catch (const StopRun &s) {
         status = s.status;
     }
+    if (detach_at_end) unlink_shm();
     return finish_standard_output(log_get_progname(), status);
 }
 

@@ -21,7 +21,6 @@
 #include <unordered_set>
 
 #include "al_env.h"
-#include "al_shm.h"
 #include "al_strm.h"
 #include "qpd.h"
 #include "zel.h"
@@ -107,7 +106,7 @@ void decode_dll(DllImage &d, const ByteView &used, unsigned used_count,
     Cursor c(used, section_info[SEC_USED_DLLS].name);
     for (unsigned i = 0; i < used_count; i++) {
         const char *name = c.cstr();
-        c.check();
+        check_record(c);
         if (*name) d.used.emplace_back(name);
     }
     ObjHeader hdr = prototypes_header(d);
@@ -403,10 +402,9 @@ int check_linkage(const std::vector<std::string> &objects) {
         try {
             if (!check_object(cache, objects[k])) status = 1;
         } catch (const StopRun &) {
-            // The fatal path has reported it and detached shared memory.
+            // The fatal path has reported it; the run goes on.
             sclose_newest(streams);
             status = 1;
-            if (!zel.no_shm && !shm_attached()) init_shm_dd();
         }
     }
     return status;

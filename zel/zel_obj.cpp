@@ -23,6 +23,7 @@
 
 #include "al_strm.h"
 #include "zel.h"
+#include "zel_error.h"
 
 uint32_t Rtot_bytes = 0;
 
@@ -564,6 +565,10 @@ Region section_region(const ObjHeader &hdr, int index) {
 ByteView read_section(const ObjHeader &hdr, int index) {
     Region r = section_region(hdr, index);
     return read_block(hdr, r.start, r.size, section_info[index].label, r.fill);
+}
+
+void check_record(const Cursor &c) {
+    if (!c.ok()) fatal_error("Object is corrupt: %s runs past the end of its data", c.what());
 }
 
 void read_failure(const ObjHeader &hdr, const char *label, int err) {

@@ -349,7 +349,7 @@ void print_domains(const ObjHeader &hdr, const ByteView &domains) {
     Cursor in(domains, "domains");
     for (unsigned i = 0; i < count; ++i) {
         const char *name = in.cstr();
-        in.check();
+        check_record(in);
         printf("%s\n", name);
         in.skip(size_t(in.u16()) * 4);
     }

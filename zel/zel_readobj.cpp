@@ -74,7 +74,7 @@ void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
-        c.check();
+        check_record(c);
         add_dll_list(name);
     }
 }
@@ -85,7 +85,7 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
     for (unsigned i = 0; i < count; i++) {
         uint32_t offset = uint32_t(c.pos());
         uint32_t flags = read_flag(c);
-        c.check();
+        check_record(c);
         if (flags & EXT_SYM) corrupt_symtab("EXT_SYM symbol type is not supported");
 
         int32_t dims[4] = {0, 0, 0, 0};
@@ -97,7 +97,7 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
             // no size data
         } else if (flags & ARRAY) {
             dim_count = c.u8();
-            c.check();
+            check_record(c);
             if (dim_count > 4) corrupt_symtab("Object is corrupt");
             // The values stand from the last slot to the first.
             for (unsigned k = 0; k < dim_count; k++)
@@ -111,7 +111,7 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
 
         char made[20];
         const char *name = entry_name(c, (flags & EXTERN) || debug, i, made);
-        c.check();
+        check_record(c);
         if (!g_build) {
             check_symbol_count(i, name);
             continue;
@@ -136,7 +136,7 @@ void decode_funtab(const ByteView &v, unsigned count, const char *what) {
         char made[20];
         const char *name =
             entry_name(c, names_stored || (flags & EXTERN) || debug_or_profile, i, made);
-        c.check();
+        check_record(c);
         DllEntry *dll = flags == (FUNCTION | EXTERN) ? search_dll(value) : nullptr;
         if (!g_build) continue;
         Symbol *f = zel.funnr[i];
@@ -157,7 +157,7 @@ void decode_global_functions(const ByteView &v, unsigned count, const char *what
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
-        c.check();
+        check_record(c);
         if (g_build)
             add_glob_fun_list(
                 addsymbol(nullptr, name, FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0));
@@ -175,7 +175,7 @@ void decode_strings(const ByteView &v, unsigned count, const char *what) {
         size_t start = c.pos();
         unsigned length = c.u16();
         const char *text = c.cstr();
-        c.check();
+        check_record(c);
         if (g_build) add_str_list(constant(text, TOK_STRING, true));
         c.seek(start + length + layout::STRING_RECORD_EXTRA);
     }
@@ -185,7 +185,7 @@ void decode_doubles(const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
-        c.check();
+        check_record(c);
         if (g_build) add_dbl_list(constant(text, TOK_DOUBLE));
     }
 }
@@ -198,7 +198,7 @@ void decode_domains(const ByteView &v, unsigned count, const char *what) {
         const char *name = c.cstr();
         unsigned n = c.u16();
         c.need(size_t(n) * 4);
-        c.check();
+        check_record(c);
         const DomainRec *dom = search_domain(name);
         if (!dom) error("Domain '%s' not found in data dictionary.", name);
         if (!g_build) {
@@ -216,7 +216,7 @@ void decode_idents(const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
-        c.check();
+        check_record(c);
         if (g_build) add_ident_list(constant(text, TOK_STRING));
     }
 }
@@ -316,7 +316,7 @@ void read_additional_info() {
     uint32_t sum = 0;
     for (unsigned i = 0; i < records; i++) {
         const char *text = c.cstr();
-        c.check();
+        check_record(c);
         for (const char *p = text; *p; p++)
             sum += uint8_t(*p);
     }
@@ -331,7 +331,7 @@ void read_additional_info() {
 // file, which reads as zeros) is the empty text.
 const char *bounded_text(Cursor &c, uint32_t length) {
     c.need(length);
-    c.check();
+    check_record(c);
     if (length == 0) return "";
     size_t start = c.pos();
     const char *text = c.cstr();
@@ -353,7 +353,7 @@ void read_descriptions() {
     // The block is not covered by the checksum; read_block counted it.
     unsigned functions = c.u16();
     uint32_t usage_length = c.u32();
-    c.check();
+    check_record(c);
     if (usage_length) {
         size_t start = c.pos();
         zel.dll_usage = bounded_text(c, usage_length);
@@ -363,7 +363,7 @@ void read_descriptions() {
         size_t start = c.pos();
         uint32_t text_length = c.u32();
         unsigned number = c.u16();
-        c.check();
+        check_record(c);
         const char *text = bounded_text(c, text_length);
         if (number < zel.funnr.size() && zel.funnr[number]) zel.funnr[number]->description = text;
         c.seek(start + layout::DESCRIPTION_HEAD + size_t(text_length));

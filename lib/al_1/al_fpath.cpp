@@ -39,8 +39,8 @@
 
 #include "al_env.h"
 #include "al_log.h"
+#include "al_stop.h"
 #include "al_strm.h"
-#include "zel_error.h"
 
 namespace {
 
@@ -206,7 +206,7 @@ const std::string &release() {
                  "Configuration error: both tabledef6.1, and tabledef6.2 exist in this KTE (%s), "
                  "but only one is allowed.",
                  get_kte());
-        stop(1);
+        al_stop(1);
     }
     if (!r61 && !r62)
         log_mesg(module, __LINE__, "release", 0,

@@ -20,9 +20,9 @@
 #include <string>
 
 #include "al_env.h"
+#include "al_stop.h"
 #include "al_strm.h"
 #include "tss.h"
-#include "zel_error.h"
 
 namespace {
 
@@ -278,7 +278,7 @@ void user_name_failure() {
     log_mesg("al_1/al_log", __LINE__, "log_set_progname", 0,
              "Could not find Orvo user name; exiting.");
     flush_standard_output();
-    throw StopRun{1};
+    al_stop(1);
 }
 
 const char *log_get_progname() {

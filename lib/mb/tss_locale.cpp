@@ -38,9 +38,9 @@
 #include "al_env.h"
 #include "al_log.h"
 #include "al_shm.h"
+#include "al_stop.h"
 #include "al_strm.h"
 #include "tss.h"
-#include "zel_error.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ void report_error(int severity, const char *function, int number, const std::str
         return;
     }
     fputs(msg.c_str(), stderr);
-    if (severity == FATAL) stop(1);
+    if (severity == FATAL) al_stop(1);
 }
 
 int effective_factor(int factor) {

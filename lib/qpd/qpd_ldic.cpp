@@ -28,7 +28,7 @@
 #include "al_shm.h"
 #include "al_strm.h"
 #include "qpd.h"
-#include "zel.h"
+#include "zel_flags.h"
 
 namespace {
 

@@ -4,10 +4,13 @@
 
 #include <cstdio>
 
+#include "al_stop.h"
 #include "zel_error.h"
 
 Captured capture(const std::function<void()> &fn) {
     Captured result;
+    // The runtime library ends the run as the commands make it end.
+    al_set_stop(stop);
     fflush(stdout);
     fflush(stderr);
     testing::internal::CaptureStdout();
