@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -164,6 +165,10 @@ struct Zel {
     std::vector<Symbol *> dll_funcs; // DLL function list, sorted by name
     const char *dll_usage = nullptr; // DLL usage description, in the descriptions block
     Symbol *saved_args = nullptr;
+    // How load_next_dll reads the prototypes of a used DLL; empty: the
+    // standard loader, which opens the DLL (a command that has read its
+    // DLLs already serves them itself).
+    std::function<void(DllEntry &)> dll_loader;
 
     // Message state.
     int errors = 0;
@@ -188,11 +193,21 @@ struct Zel {
     std::deque<std::string> text_store;
     std::deque<DllEntry> dll_store;
     // The used-DLL list by name (the names of the entries in dll_store), so
-    // that a name given again finds its entry at once.
+    // that a name given again finds its entry at once, and by number.
     std::unordered_map<std::string_view, DllEntry *> dll_by_name;
+    std::vector<DllEntry *> dll_by_number; // entry n at n - 1
 };
 
 extern Zel zel;
+
+// Whether `zel` holds an object that the tool shows: its info bits are set,
+// as they always are in the tool. The compiler, which leaves them 0, links
+// instead: lookups by number search the lists, a function offset that names
+// nothing ends the run, and the prototypes of a DLL leave the object's
+// function-number table alone.
+inline bool showing_object() {
+    return zel.info != 0;
+}
 
 // Resets `zel`, keeping the no-shared-memory switch; the name index is
 // empty and stays in use when it was.

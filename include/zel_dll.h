@@ -31,22 +31,21 @@ Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
 Symbol *create_function_arg(ObjHeader &hdr, Symbol *previous, const char *name,
                             const DomainRec *domain, uint32_t flags, const char *reserved,
                             int whereused, int dimcount, const int32_t dims[4]);
+// The function callback of linking: as create_function_symbol, but a
+// prototype of a used DLL never enters the object's function-number table or
+// the DLL function list, whatever the info bits say.
+Symbol *link_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
+                             const DomainRec *domain, uint32_t flags, int required, int argcount,
+                             int funnr);
 void check_function_symbol(Symbol *fn);
+// Loads the prototypes of the first used DLL not loaded yet, through
+// `zel.dll_loader` or the standard loader, which opens the DLL through the
+// file-definition table and ends the run when it cannot be opened.
 DllEntry *load_next_dll();
 int link_dll_function(Symbol *fn);
 // Reads the prototypes of the DLL whose header is `hdr` on behalf of its
 // used-DLL entry, linking them to the functions of the object.
 void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry);
-// The same for a prototypes section already read.
-void decode_dll_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry &entry);
-
-// How `load_next_dll` reads the prototypes of one used DLL. The standard
-// loader opens the DLL through the file-definition table and ends the run
-// when it cannot be opened; a command that has read its DLLs already puts
-// its own in place. `set_dll_loader` returns the loader it replaces
-// (nullptr: the standard one); nullptr puts the standard one back.
-using DllLoader = void (*)(DllEntry &entry);
-DllLoader set_dll_loader(DllLoader loader);
 
 // Messages of DLL linkage.
 namespace dll_text {

@@ -134,7 +134,7 @@ void StringTexts::gather() {
 // run, what was listed goes out first.
 Symbol *OperandLookup::numbered(long number, const SymList &list) {
     const std::vector<Symbol *> *table = nullptr;
-    if (zel.info != 0 && list.head) {
+    if (showing_object() && list.head) {
         if (list.head == zel.sym.head) table = &zel.symnr;
         if (list.head == zel.fun.head) table = &zel.funnr;
     }
@@ -159,12 +159,12 @@ std::string_view OperandLookup::string_at(uint32_t offset) {
 
 Symbol *OperandLookup::function_at(long pos) {
     if (pos < 0 || pos > long(UINT32_MAX)) return nullptr;
-    if (zel.info == 0) text_.flush(); // without info bits a miss ends the run
+    if (!showing_object()) text_.flush(); // in the compiler a miss ends the run
     return search_off(uint32_t(pos), zel.fun.head);
 }
 
 std::string_view OperandLookup::symbol_name(uint32_t number) {
-    if (!whole_run_ || zel.info == 0) return {};
+    if (!whole_run_ || !showing_object()) return {};
     if (!symbols_gathered_) symbol_names_.gather(), symbols_gathered_ = true;
     return symbol_names_.of(number);
 }

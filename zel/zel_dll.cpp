@@ -230,8 +230,6 @@ void open_and_read_dll(DllEntry &entry) {
     sclose(s);
 }
 
-DllLoader dll_loader = open_and_read_dll;
-
 } // namespace
 
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
@@ -257,16 +255,18 @@ void decode_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry *dll, F
         walk.function_record();
 }
 
-// A function number outside the function-number table cannot name an entry
-// of the object's function table: the object is corrupt and the run ends
-// (after the system error for the section, like the other failures of the
-// prototypes section). The check applies only when the table is written,
-// that is when the info bits are non-zero.
-Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
-                               const DomainRec *domain, uint32_t flags, int required, int argcount,
-                               int funnr) {
+namespace {
+
+// The function symbol of a prototype; with `numbered`, also entered at its
+// function number and in the DLL function list. A function number outside
+// the function-number table cannot name an entry of the object's function
+// table: the object is corrupt and the run ends (after the system error for
+// the section, like the other failures of the prototypes section).
+Symbol *function_of_prototype(ObjHeader &hdr, DllEntry *dll, const char *name,
+                              const DomainRec *domain, uint32_t flags, int required, int argcount,
+                              int funnr, bool numbered) {
     zel.saved_args = nullptr;
-    if (zel.info != 0 && !function_number_fits(funnr)) prototypes_failure(text::OBJECT_CORRUPT);
+    if (numbered && !function_number_fits(funnr)) prototypes_failure(text::OBJECT_CORRUPT);
 
     Symbol *fn = looktoken(zel.global_scope, name, TOK_FUNCTION);
     if (!fn) {
@@ -298,12 +298,27 @@ Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
     fn->line = 0;
     fn->origin = lasting_object_name(hdr);
     fn->dll = dll;
-    if (zel.info != 0) {
+    if (numbered) {
         fn->number = static_cast<uint16_t>(funnr);
         zel.funnr[funnr] = fn;
         add_dllfunc_list(fn);
     }
     return fn;
+}
+
+} // namespace
+
+Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
+                               const DomainRec *domain, uint32_t flags, int required, int argcount,
+                               int funnr) {
+    return function_of_prototype(hdr, dll, name, domain, flags, required, argcount, funnr,
+                                 showing_object());
+}
+
+Symbol *link_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
+                             const DomainRec *domain, uint32_t flags, int required, int argcount,
+                             int funnr) {
+    return function_of_prototype(hdr, dll, name, domain, flags, required, argcount, funnr, false);
 }
 
 Symbol *create_function_arg(ObjHeader &hdr, Symbol *previous, const char *name,
@@ -340,17 +355,6 @@ void read_dll_prototypes(ObjHeader &hdr, DllEntry &entry) {
                     nullptr);
 }
 
-void decode_dll_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry &entry) {
-    decode_prototypes(hdr, section, &entry, create_function_symbol, create_function_arg,
-                      check_function_symbol, nullptr);
-}
-
-DllLoader set_dll_loader(DllLoader loader) {
-    DllLoader before = dll_loader;
-    dll_loader = loader ? loader : open_and_read_dll;
-    return before == open_and_read_dll ? nullptr : before;
-}
-
 DllEntry *load_next_dll() {
     DllEntry *entry = zel.dll_head;
     while (entry && entry->loaded)
@@ -358,7 +362,10 @@ DllEntry *load_next_dll() {
     if (!entry) return nullptr;
 
     Rtot_bytes = 0;
-    dll_loader(*entry);
+    if (zel.dll_loader)
+        zel.dll_loader(*entry);
+    else
+        open_and_read_dll(*entry);
     entry->loaded = 1;
     return entry;
 }
@@ -388,14 +395,13 @@ DllEntry *add_dll_list(const char *name) {
     else
         zel.dll_head = &entry;
     zel.dll_tail = &entry;
+    zel.dll_by_number.push_back(&entry);
     return &entry;
 }
 
 DllEntry *search_dll(unsigned number) {
     if (number == 0) return nullptr;
-    for (DllEntry *e = zel.dll_head; e; e = e->next) {
-        if (e->number == number) return e;
-    }
+    if (number <= zel.dll_by_number.size()) return zel.dll_by_number[number - 1];
     fatal_error("DLL with number '%u' not found.", number);
 }
 

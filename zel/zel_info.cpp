@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <iterator>
 #include <string>
 
@@ -81,8 +80,6 @@ const char *const config_lines[] = {
 
 const char dashes48[] = "------------------------------------------------\n";
 
-// putenv keeps the pointer it is given; these texts live until the end.
-std::deque<std::string> env_settings;
 
 // Scans the letters of one option cluster starting at `p`. Returns false when
 // the whole scan must end (a redirect given as the last argument).
@@ -137,8 +134,9 @@ bool Scanner::cluster(const char *p) {
                 fprintf(stderr, "%s: -set expect 'envvar=value'\n", prog);
                 fail();
             }
-            env_settings.emplace_back(assignment);
-            putenv(env_settings.back().data());
+            // The environment keeps a copy of the assignment.
+            const char *equals = strchr(assignment, '=');
+            setenv(std::string(assignment, equals).c_str(), equals + 1, 1);
             set.env_set = true;
         } else if (c == 'm') {
             set.no_shm = 1;

@@ -605,7 +605,7 @@ Symbol *search(long number, Symbol *head) {
 }
 
 Symbol *get_sym(long number, Symbol *head) {
-    if (zel.info != 0 && head) {
+    if (showing_object() && head) {
         if (head == zel.sym.head) return from_number_table(zel.symnr, number);
         if (head == zel.fun.head) return from_number_table(zel.funnr, number);
     }
@@ -614,7 +614,7 @@ Symbol *get_sym(long number, Symbol *head) {
 
 Symbol *search_off(uint32_t offset, Symbol *head) {
     Symbol *s = find_offset(offset, head, true);
-    if (!s && zel.info == 0) fatal_error("Function with offset '%d' not found.", int(offset));
+    if (!s && !showing_object()) fatal_error("Function with offset '%d' not found.", int(offset));
     return s;
 }
 

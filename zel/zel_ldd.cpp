@@ -277,34 +277,17 @@ void show_tree(DllCache &cache, const std::string &root_path,
 // ---------------------------------------------------------------------------
 // Linking
 
-DllCache *linking_cache = nullptr;
-
 // The loader of `load_next_dll` during a check: the kept prototypes of a
-// usable DLL; nothing of any other.
-void load_kept_dll(DllEntry &entry) {
-    const DllImage &d = linking_cache->get(entry.name);
+// usable DLL of `cache`; nothing of any other. The prototypes are linked to
+// the object's functions without entering its function-number table.
+void load_kept_dll(DllCache &cache, DllEntry &entry) {
+    const DllImage &d = cache.get(entry.name);
     if (d.state != DllState::found) return;
     ObjHeader hdr = prototypes_header(d);
     hdr.objname = entry.name;
-    decode_dll_prototypes(hdr, prototypes_of(d), entry);
+    decode_prototypes(hdr, prototypes_of(d), &entry, link_function_symbol, create_function_arg,
+                      check_function_symbol, nullptr);
 }
-
-// Puts the kept prototypes of `cache` in place of the standard loader.
-class KeptDllLoader {
-  public:
-    explicit KeptDllLoader(DllCache &cache) : before_(set_dll_loader(load_kept_dll)) {
-        linking_cache = &cache;
-    }
-    ~KeptDllLoader() {
-        set_dll_loader(before_);
-        linking_cache = nullptr;
-    }
-    KeptDllLoader(const KeptDllLoader &) = delete;
-    KeptDllLoader &operator=(const KeptDllLoader &) = delete;
-
-  private:
-    DllLoader before_;
-};
 
 // A function that a DLL has to supply: bound to a DLL by the function table,
 // or without code of its own; with the DLL the object recorded for it.
@@ -330,14 +313,13 @@ std::string hint(const DllEntry *dll) {
 // Resolves the imports of the loaded object as the runtime does: each
 // against the used DLLs in their order, the first export of a name winning;
 // then the remaining used DLLs are read, so that every duplicate export is
-// reported. The info bits are 0 while linking, so that the prototypes of the
-// DLLs leave the object's function-number table as it is.
-void link_functions() {
+// reported.
+void link_functions(DllCache &cache) {
     std::vector<Import> imports;
     for (Symbol *fn = zel.fun.head; fn; fn = fn->next) {
         if (bound_to_dll(fn) || !has_code(fn)) imports.push_back({fn, fn->dll});
     }
-    zel.info = 0;
+    zel.dll_loader = [&cache](DllEntry &entry) { load_kept_dll(cache, entry); };
     for (const Import &im : imports) {
         if (!link_dll_function(im.fn)) {
             error("%s%s", formatted(text::UNRESOLVED, im.fn->name).c_str(),
@@ -373,7 +355,7 @@ bool check_object(DllCache &cache, const std::string &name) {
     print_line(0, name, root_path, sound ? "" : text::DAMAGED);
     if (!sound) error(text::ILLEGAL_CHECKSUM, int(zel.hdr.checksum), int(obj.checksum));
     show_tree(cache, root_path, used_dll_names());
-    link_functions();
+    link_functions(cache);
     close_object(obj);
     return zel.errors == 0;
 }
@@ -394,7 +376,6 @@ DllImage read_dll(const std::string &name) {
 
 int check_linkage(const std::vector<std::string> &objects) {
     DllCache cache;
-    KeptDllLoader loader(cache);
     int status = 0;
     for (size_t k = 0; k < objects.size(); k++) {
         if (k > 0) fresh_zel();
@@ -407,6 +388,7 @@ int check_linkage(const std::vector<std::string> &objects) {
             status = 1;
         }
     }
+    zel.dll_loader = nullptr; // it served this run's DLLs
     return status;
 }
 
