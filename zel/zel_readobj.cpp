@@ -29,13 +29,25 @@
 
 namespace {
 
-ObjHeader &hdr() {
-    return zel.hdr;
-}
+// What one load carries from step to step, as the decoders see it: the
+// object's header record, with the file that its regions are read from, and
+// what the report will need. Each decoder reads a whole record through its
+// cursor and checks it before the record has any effect. Symbols are made
+// only when a block of the report can show them: with -c, -h and -f alone
+// every record is read and checked just the same (with the same messages),
+// but nothing is built.
+struct LoadState {
+    ObjHeader &hdr;
+    bool build;   // symbols are made
+    bool listing; // the code is kept for the listing
+};
+
+constexpr uint32_t SYMBOL_BLOCKS =
+    INFO_ASM | INFO_DLLS | INFO_PROTO | INFO_SYMTAB | INFO_IDENTS | INFO_USAGE;
 
 // Flag word of a symbol-table or function-table entry.
-uint32_t read_flag(Cursor &c) {
-    if (hdr().relno == 61) return object_flag(c.u8());
+uint32_t read_flag(const LoadState &S, Cursor &c) {
+    if (S.hdr.relno == 61) return object_flag(c.u8());
     return c.u32();
 }
 
@@ -62,15 +74,7 @@ const char *entry_name(Cursor &c, bool stored, long index, char (&made)[20]) {
     fatal_system_error("read_symtab", "%s", message);
 }
 
-// Each decoder reads a whole record through its cursor and checks it before
-// the record has any effect. Symbols are made only when a block of the
-// report can show them: with -c, -h and -f alone every record is read and
-// checked just the same (with the same messages), but nothing is built.
-bool g_build = true;
-constexpr uint32_t SYMBOL_BLOCKS =
-    INFO_ASM | INFO_DLLS | INFO_PROTO | INFO_SYMTAB | INFO_IDENTS | INFO_USAGE;
-
-void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
+void decode_used_dlls(LoadState &, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
@@ -79,12 +83,12 @@ void decode_used_dlls(const ByteView &v, unsigned count, const char *what) {
     }
 }
 
-void decode_symtab(const ByteView &v, unsigned count, const char *what) {
+void decode_symtab(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
-    bool debug = hdr().flags & objflag::DEBUG;
+    bool debug = S.hdr.flags & objflag::DEBUG;
     for (unsigned i = 0; i < count; i++) {
         uint32_t offset = uint32_t(c.pos());
-        uint32_t flags = read_flag(c);
+        uint32_t flags = read_flag(S, c);
         check_record(c);
         if (flags & EXT_SYM) corrupt_symtab("EXT_SYM symbol type is not supported");
 
@@ -112,7 +116,7 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
         char made[20];
         const char *name = entry_name(c, (flags & EXTERN) || debug, i, made);
         check_record(c);
-        if (!g_build) {
+        if (!S.build) {
             check_symbol_count(i, name);
             continue;
         }
@@ -126,19 +130,19 @@ void decode_symtab(const ByteView &v, unsigned count, const char *what) {
     }
 }
 
-void decode_funtab(const ByteView &v, unsigned count, const char *what) {
+void decode_funtab(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
-    bool names_stored = hdr().relno == 72;
-    bool debug_or_profile = hdr().flags & (objflag::DEBUG | objflag::PROFILE);
+    bool names_stored = S.hdr.relno == 72;
+    bool debug_or_profile = S.hdr.flags & (objflag::DEBUG | objflag::PROFILE);
     for (unsigned i = 0; i < count; i++) {
-        uint32_t flags = read_flag(c);
+        uint32_t flags = read_flag(S, c);
         uint32_t value = c.u32();
         char made[20];
         const char *name =
             entry_name(c, names_stored || (flags & EXTERN) || debug_or_profile, i, made);
         check_record(c);
         DllEntry *dll = flags == (FUNCTION | EXTERN) ? search_dll(value) : nullptr;
-        if (!g_build) continue;
+        if (!S.build) continue;
         Symbol *f = zel.funnr[i];
         if (!f) {
             f = addsymbol(nullptr, name, flags | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0);
@@ -153,12 +157,12 @@ void decode_funtab(const ByteView &v, unsigned count, const char *what) {
     }
 }
 
-void decode_global_functions(const ByteView &v, unsigned count, const char *what) {
+void decode_global_functions(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
         check_record(c);
-        if (g_build)
+        if (S.build)
             add_glob_fun_list(
                 addsymbol(nullptr, name, FUNCTION | IDENTIFIER, TOK_FUNCTION, 0, 0, 0, 0));
     }
@@ -168,31 +172,31 @@ void decode_global_functions(const ByteView &v, unsigned count, const char *what
 // entry, so texts may run on into the entries behind them. The texts are
 // kept in the section as read, which stays for the report: however they
 // overlap, they take no more memory than the section.
-void decode_strings(const ByteView &v, unsigned count, const char *what) {
-    if (g_build) zel.strings = ByteView::of(v.data, v.avail);
+void decode_strings(LoadState &S, const ByteView &v, unsigned count, const char *what) {
+    if (S.build) zel.strings = ByteView::of(v.data, v.avail);
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         size_t start = c.pos();
         unsigned length = c.u16();
         const char *text = c.cstr();
         check_record(c);
-        if (g_build) add_str_list(constant(text, TOK_STRING, true));
+        if (S.build) add_str_list(constant(text, TOK_STRING, true));
         c.seek(start + length + layout::STRING_RECORD_EXTRA);
     }
 }
 
-void decode_doubles(const ByteView &v, unsigned count, const char *what) {
+void decode_doubles(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
         check_record(c);
-        if (g_build) add_dbl_list(constant(text, TOK_DOUBLE));
+        if (S.build) add_dbl_list(constant(text, TOK_DOUBLE));
     }
 }
 
 // A record cut short is corrupt; it is rejected before its name is looked
 // up, so the run ends with that one message.
-void decode_domains(const ByteView &v, unsigned count, const char *what) {
+void decode_domains(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *name = c.cstr();
@@ -201,7 +205,7 @@ void decode_domains(const ByteView &v, unsigned count, const char *what) {
         check_record(c);
         const DomainRec *dom = search_domain(name);
         if (!dom) error("Domain '%s' not found in data dictionary.", name);
-        if (!g_build) {
+        if (!S.build) {
             c.skip(size_t(n) * 4);
             continue;
         }
@@ -212,12 +216,12 @@ void decode_domains(const ByteView &v, unsigned count, const char *what) {
     }
 }
 
-void decode_idents(const ByteView &v, unsigned count, const char *what) {
+void decode_idents(LoadState &S, const ByteView &v, unsigned count, const char *what) {
     Cursor c(v, what);
     for (unsigned i = 0; i < count; i++) {
         const char *text = c.cstr();
         check_record(c);
-        if (g_build) add_ident_list(constant(text, TOK_STRING));
+        if (S.build) add_ident_list(constant(text, TOK_STRING));
     }
 }
 
@@ -225,7 +229,7 @@ void decode_idents(const ByteView &v, unsigned count, const char *what) {
 // sections are read; a compnr check is one long, kept in the header record.
 struct SectionStep {
     int index;
-    void (*decode)(const ByteView &, unsigned count, const char *name);
+    void (*decode)(LoadState &S, const ByteView &, unsigned count, const char *name);
     int compnr; // 1 to 3 for a compnr check, else 0
 };
 
@@ -247,17 +251,17 @@ const SectionStep section_steps[] = {
 // Sections that stay once decoded: the code for the listing, the strings,
 // whose texts the string list keeps, and the domains, which the report walks
 // again. The others are released at once (symbols keep copies of names).
-bool kept_for_report(int index) {
-    if (index == SEC_CODE) return (zel.info & INFO_ASM) != 0;
-    return g_build && (index == SEC_STRINGS || index == SEC_DOMAINS);
+bool kept_for_report(const LoadState &S, int index) {
+    if (index == SEC_CODE) return S.listing;
+    return S.build && (index == SEC_STRINGS || index == SEC_DOMAINS);
 }
 
 // Every section is found by its start offset.
-ByteView read_sections() {
-    ObjHeader &h = hdr();
+ByteView read_sections(LoadState &S) {
+    ObjHeader &h = S.hdr;
     ByteView domains;
     for (const SectionStep &step : section_steps) {
-        if (step.index == SEC_CODE && !kept_for_report(SEC_CODE)) {
+        if (step.index == SEC_CODE && !kept_for_report(S, SEC_CODE)) {
             sum_section(h, SEC_CODE); // not listed: summed as it passes
             continue;
         }
@@ -266,15 +270,15 @@ ByteView read_sections() {
         if (step.compnr) h.compnr_check[step.compnr - 1] = int32_t(Cursor(v, name).u32());
         if (step.index == SEC_CODE) zel.code = v; // listed last, if at all
         if (step.index == SEC_DOMAINS) domains = v;
-        if (step.decode) step.decode(v, h.count[step.index], name);
-        if (kept_for_report(step.index)) continue;
+        if (step.decode) step.decode(S, v, h.count[step.index], name);
+        if (kept_for_report(S, step.index)) continue;
         h.file->release(v);
     }
     return domains;
 }
 
-uint64_t idents_end() {
-    return uint64_t(hdr().start[SEC_IDENTS]) + hdr().size[SEC_IDENTS];
+uint64_t idents_end(const LoadState &S) {
+    return uint64_t(S.hdr.start[SEC_IDENTS]) + S.hdr.size[SEC_IDENTS];
 }
 
 // The additional information block: text records guarded by a checksum of
@@ -285,20 +289,20 @@ uint64_t idents_end() {
 // Text records cut short by the end of the file read as empty texts.
 // The length field of the descriptions block, at the end of the idents
 // section; false when its four bytes are not in the file.
-bool descriptions_length(uint32_t &length) {
-    ObjectFile &file = *hdr().file;
-    ByteView field = file.read(idents_end(), layout::DESCRIPTIONS_LENGTH_SIZE);
+bool descriptions_length(const LoadState &S, uint32_t &length) {
+    ObjectFile &file = *S.hdr.file;
+    ByteView field = file.read(idents_end(S), layout::DESCRIPTIONS_LENGTH_SIZE);
     bool there = field.avail == layout::DESCRIPTIONS_LENGTH_SIZE && !file.error();
     length = Cursor(field, "").u32();
     file.release(field);
     return there;
 }
 
-void read_additional_info() {
-    ObjectFile &file = *hdr().file;
+void read_additional_info(const LoadState &S) {
+    ObjectFile &file = *S.hdr.file;
     uint32_t descriptions;
-    if (!descriptions_length(descriptions)) return;
-    uint64_t block = idents_end() + layout::DESCRIPTIONS_LENGTH_SIZE + descriptions;
+    if (!descriptions_length(S, descriptions)) return;
+    uint64_t block = idents_end(S) + layout::DESCRIPTIONS_LENGTH_SIZE + descriptions;
     ByteView head = file.read(block, layout::ADDINFO_HEADER);
     bool there = head.avail == layout::ADDINFO_HEADER && !file.error();
     Cursor fields(head, "additional information block");
@@ -311,7 +315,7 @@ void read_additional_info() {
     file.release(head);
     if (!there) return;
     if (data_length == 0) return;
-    ByteView data = read_block(hdr(), block + header_length, data_length, "read_watermark");
+    ByteView data = read_block(S.hdr, block + header_length, data_length, "read_watermark");
     Cursor c(data, "additional information block");
     uint32_t sum = 0;
     for (unsigned i = 0; i < records; i++) {
@@ -343,11 +347,11 @@ const char *bounded_text(Cursor &c, uint32_t length) {
 // The descriptions block: the DLL usage description and one description per
 // exported function. A record whose function number has no function symbol
 // is passed over.
-void read_descriptions() {
+void read_descriptions(const LoadState &S) {
     uint32_t length;
-    if (!descriptions_length(length)) return; // no descriptions
+    if (!descriptions_length(S, length)) return; // no descriptions
     // The block stays: the descriptions point into it.
-    Cursor c(read_block(hdr(), idents_end() + layout::DESCRIPTIONS_LENGTH_SIZE, length,
+    Cursor c(read_block(S.hdr, idents_end(S) + layout::DESCRIPTIONS_LENGTH_SIZE, length,
                         "read_descriptions"),
              "descriptions block");
     // The block is not covered by the checksum; read_block counted it.
@@ -375,8 +379,8 @@ void read_descriptions() {
 // made from an index ("<%d>") eight bytes. The room is only made ahead of
 // time as far as the file can hold the records (a record takes at least a
 // byte of it); records that read as zeros past its end get room as they come.
-void reserve_for_sections() {
-    const ObjHeader &h = hdr();
+void reserve_for_sections(const LoadState &S) {
+    const ObjHeader &h = S.hdr;
     size_t symbols = 0, text = 0;
     for (int i : {SEC_SYMTAB, SEC_FUNTAB, SEC_GLOBFUN, SEC_STRINGS, SEC_DOUBLES, SEC_IDENTS}) {
         symbols += h.count[i];
@@ -412,17 +416,18 @@ LoadedObject load_object() {
 
     zel.symnr.assign(zel.hdr.count[SEC_SYMTAB], nullptr);
     zel.funnr.assign(zel.hdr.count[SEC_FUNTAB], nullptr);
-    g_build = (zel.info & SYMBOL_BLOCKS) != 0 || (zel.info & INFO_ALL) == INFO_ALL;
-    if (g_build) reserve_for_sections();
+    LoadState S{zel.hdr, (zel.info & SYMBOL_BLOCKS) != 0 || (zel.info & INFO_ALL) == INFO_ALL,
+                (zel.info & INFO_ASM) != 0};
+    if (S.build) reserve_for_sections(S);
 
     read_prototypes(zel.hdr, nullptr, create_function_symbol, create_function_arg, nullptr,
                     nullptr);
-    ByteView domains = read_sections();
+    ByteView domains = read_sections(S);
 
     uint32_t saved = Rtot_bytes;
-    if (zel.hdr.flags & objflag::ADDINFO) read_additional_info();
+    if (zel.hdr.flags & objflag::ADDINFO) read_additional_info(S);
     Rtot_bytes = saved;
-    read_descriptions();
+    read_descriptions(S);
     Rtot_bytes = saved;
     return {s, domains, saved};
 }
