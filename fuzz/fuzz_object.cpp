@@ -21,13 +21,12 @@
 // header bytes, so the outcome of the checksum and of the trailing blocks
 // stays. The bounds differ by run, so that the paths that only large counts
 // reach stay covered:
-//  - the flag test builds no symbols and lists no code; it reads the object
-//    as given (all records of a section, the limit on errors);
-//  - the listing reads 320 KiB of zeros, past the step at which it gives
-//    memory back, 1024 records of zeros and the whole symbol table (the
-//    limit on symbol numbers, names that lie far apart);
-//  - the other reports and zel_ldd read 16 KiB of zeros (positions of five
-//    digits, a listing handed on in several blocks) and 32 records of zeros.
+//  - the flag test (which builds no symbols) and the listing read 1024
+//    records of zeros, the whole symbol table and 320 KiB of zeros (the
+//    limits on errors and on symbol numbers, names that lie far apart, the
+//    step at which the listing gives memory back);
+//  - the other reports and zel_ldd read 32 records and 16 KiB of zeros
+//    (positions of five digits, a listing handed on in several blocks).
 // Every input also ends with the memory of its runs freed (release_runs).
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,6 +36,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -68,18 +68,18 @@ constexpr ZeroBounds narrow{32, 16 << 10, false};
 constexpr ZeroBounds wide{1024, 320 << 10, true};
 
 // Option sets that change what is read or printed, with the bounds of the
-// object that each reads (none: the object as given).
+// object that each reads.
 struct OptionSet {
     uint32_t info;
     uint32_t mask;
-    const ZeroBounds *bounds;
+    ZeroBounds bounds;
 };
 const OptionSet option_sets[] = {
-    {INFO_FLAGS, 3, nullptr}, // the flag test
-    {INFO_ASM | INFO_CHECKSUM, 0, &wide},
-    {INFO_ALL, 0, &narrow},  // the full report
-    {INFO_DLLS, 0, &narrow}, // USED DLL'S with DLL HINTS
-    {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0, &narrow},
+    {INFO_FLAGS, 3, wide}, // the flag test
+    {INFO_ASM | INFO_CHECKSUM, 0, wide},
+    {INFO_ALL, 0, narrow},  // the full report
+    {INFO_DLLS, 0, narrow}, // USED DLL'S with DLL HINTS
+    {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0, narrow},
 };
 
 // Where the header keeps the file-name checksum, the section table (start,
@@ -252,13 +252,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (bytes.size() >= FNAME_SUM_AT + 4)
         put_be(reinterpret_cast<uint8_t *>(bytes.data()) + FNAME_SUM_AT,
                fname_sum(object_path.c_str()), 4);
-    std::string written = bytes;
-    write_object(written);
+    std::optional<std::string> written;
     for (const OptionSet &set : option_sets) {
-        std::string object = set.bounds ? bounded(bytes, *set.bounds) : bytes;
+        std::string object = bounded(bytes, set.bounds);
         if (object != written) {
             written = std::move(object);
-            write_object(written);
+            write_object(*written);
         }
         run_once(set);
     }
