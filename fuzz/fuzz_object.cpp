@@ -5,14 +5,40 @@
 // hold first, so that the DLL's used DLLs and prototypes are decoded. A run
 // that ends through the fatal path (StopRun) is a normal outcome; a crash,
 // a sanitizer report or a leak is a finding.
+//
+// What is bounded, and why. A section that reaches past the end of the file
+// reads as zeros there, and the tool's limits for that are generous on
+// purpose: up to 65535 records of zeros a section, each made into a symbol
+// and printed; domain records with up to 65535 offsets of zeros, each looked
+// up; code listed as zero instructions up to 16 MiB past the end of the
+// file. A few header fields of that kind made one input take seconds, in
+// every run, while the zeros take the same paths over and over. So a section
+// that reaches past the end of the input keeps only so many records of zeros
+// (beyond those that its bytes in the file could hold), and the code and the
+// domains only so many bytes of zeros; code that reaches more than 16 MiB
+// past the end keeps its size, as the listing refuses it at once. A bounded
+// section still reaches past the end, and the stored checksum moves with the
+// header bytes, so the outcome of the checksum and of the trailing blocks
+// stays. The bounds differ by run, so that the paths that only large counts
+// reach stay covered:
+//  - the flag test (which builds no symbols) and the listing read 1024
+//    records of zeros, the whole symbol table and 320 KiB of zeros (the
+//    limits on errors and on symbol numbers, names that lie far apart, the
+//    step at which the listing gives memory back);
+//  - the other reports and zel_ldd read 32 records and 16 KiB of zeros
+//    (positions of five digits, a listing handed on in several blocks).
+// Every input also ends with the memory of its runs freed (release_runs).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "al_strm.h"
 #include "objwriter.h"
@@ -29,24 +55,86 @@ std::string object_dir;
 std::string object_path;
 std::string program_path; // a program object that uses object_path as a DLL
 
-// Option sets that change what is read or printed.
+// What a section that reaches past the end of the input keeps there:
+// records of zeros beyond those that its bytes in the file could hold (a
+// record takes at least one byte), bytes of zeros (the code and the
+// domains), and perhaps the symbol table's count as given.
+struct ZeroBounds {
+    uint64_t records;
+    uint64_t bytes;
+    bool symtab_count_kept;
+};
+constexpr ZeroBounds narrow{32, 16 << 10, false};
+constexpr ZeroBounds wide{1024, 320 << 10, true};
+
+// Option sets that change what is read or printed, with the bounds of the
+// object that each reads.
 struct OptionSet {
     uint32_t info;
     uint32_t mask;
+    ZeroBounds bounds;
 };
 const OptionSet option_sets[] = {
-    {INFO_ALL, 0},  // the full report
-    {INFO_DLLS, 0}, // USED DLL'S with DLL HINTS
-    {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0},
-    {INFO_FLAGS, 3}, // the flag test
-    {INFO_ASM | INFO_CHECKSUM, 0},
+    {INFO_FLAGS, 3, wide}, // the flag test
+    {INFO_ASM | INFO_CHECKSUM, 0, wide},
+    {INFO_ALL, 0, narrow},  // the full report
+    {INFO_DLLS, 0, narrow}, // USED DLL'S with DLL HINTS
+    {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0, narrow},
 };
 
-void put_be32(uint8_t *p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
+// Where the header keeps the file-name checksum, the section table (start,
+// size and count of each section) and the stored checksum.
+constexpr size_t FNAME_SUM_AT = 44;
+constexpr size_t SECTIONS_AT = 48;
+constexpr size_t SECTION_ENTRY = 10;
+constexpr size_t CHECKSUM_AT = 178;
+
+// How far past the end of the file the listing lists code.
+constexpr uint64_t LISTED_PAST_END = uint64_t(16) << 20;
+
+uint32_t get_be(const uint8_t *p, int width) {
+    uint32_t v = 0;
+    for (int i = 0; i < width; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+void put_be(uint8_t *p, uint32_t v, int width) {
+    for (int i = width - 1; i >= 0; --i, v >>= 8)
+        p[i] = uint8_t(v);
+}
+
+uint32_t sum_of(const uint8_t *p, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum += p[i];
+    return sum;
+}
+
+// The object with the zeros of its sections bounded (see the top of the
+// file), and its stored checksum moved with the header bytes.
+std::string bounded(std::string bytes, const ZeroBounds &bounds) {
+    if (bytes.size() < size_t(HEADER_SIZE)) return bytes;
+    auto *header = reinterpret_cast<uint8_t *>(bytes.data());
+    const uint32_t sum_before = sum_of(header, CHECKSUM_AT);
+    const uint64_t end = bytes.size();
+    for (int i = 0; i < NSECTIONS; ++i) {
+        if (i == SEC_COMPNR1 || i == SEC_COMPNR2 || i == SEC_COMPNR3) continue; // one long each
+        uint8_t *entry = header + SECTIONS_AT + SECTION_ENTRY * size_t(i);
+        const uint64_t start = get_be(entry, 4);
+        const uint64_t size = get_be(entry + 4, 4);
+        if (start + size <= end) continue;
+        const uint64_t in_file = start < end ? end - start : 0;
+        const uint64_t zeros = size - in_file;
+        if ((i == SEC_CODE && zeros <= LISTED_PAST_END) || i == SEC_DOMAINS)
+            put_be(entry + 4, uint32_t(in_file + std::min(zeros, bounds.bytes)), 4);
+        if (i == SEC_SYMTAB && bounds.symtab_count_kept) continue;
+        const uint64_t count = get_be(entry + 8, 2);
+        put_be(entry + 8, uint32_t(std::min(count, in_file + bounds.records)), 2);
+    }
+    uint8_t *stored = header + CHECKSUM_AT;
+    put_be(stored, get_be(stored, 4) + sum_of(header, CHECKSUM_AT) - sum_before, 4);
+    return bytes;
 }
 
 void write_object(const std::string &bytes) {
@@ -104,10 +192,12 @@ void make_checksum_hold(std::string &bytes) {
     } catch (const StopRun &) {
         return;
     }
-    if (d.state != DllState::damaged || d.expected == d.computed || bytes.size() < 182) return;
-    auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + 178;
+    if (d.state != DllState::damaged || d.expected == d.computed ||
+        bytes.size() < size_t(HEADER_SIZE))
+        return;
+    auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + CHECKSUM_AT;
     uint32_t own = uint32_t(stored[0]) + stored[1] + stored[2] + stored[3];
-    put_be32(stored, d.computed - own);
+    put_be(stored, d.computed - own, 4);
     write_object(bytes);
 }
 
@@ -122,6 +212,15 @@ void check_linkage_once(std::string &bytes) {
     }
     fflush(stdout);
     sclose_newest(streams_before);
+}
+
+// Frees what the runs of an input built (the symbols, the name index and the
+// lists of `zel`), so that an input ends with as many frees as allocations:
+// libFuzzer runs an input that ends with more allocations again, looking for
+// a leak, and so did with four inputs in ten.
+void release_runs() {
+    init_zel_struct();
+    create_keytab();
 }
 
 // The object's directory goes when the fuzzer ends normally.
@@ -149,11 +248,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string bytes(reinterpret_cast<const char *>(data), size);
     // The file-name checksum must match where the bytes are stored, or the
     // header is rejected before anything else is read.
-    if (bytes.size() >= 48)
-        put_be32(reinterpret_cast<uint8_t *>(bytes.data()) + 44, fname_sum(object_path.c_str()));
-    write_object(bytes);
-    for (const OptionSet &set : option_sets)
+    if (bytes.size() >= FNAME_SUM_AT + 4)
+        put_be(reinterpret_cast<uint8_t *>(bytes.data()) + FNAME_SUM_AT,
+               fname_sum(object_path.c_str()), 4);
+    std::optional<std::string> written;
+    for (const OptionSet &set : option_sets) {
+        std::string object = bounded(bytes, set.bounds);
+        if (object != written) {
+            written = std::move(object);
+            write_object(*written);
+        }
         run_once(set);
+    }
+    bytes = bounded(bytes, narrow);
+    if (bytes != written) write_object(bytes);
     check_linkage_once(bytes);
+    release_runs();
     return 0;
 }
