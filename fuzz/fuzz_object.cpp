@@ -40,9 +40,11 @@
 #include <string>
 #include <utility>
 
+#include "al_stop.h"
 #include "al_strm.h"
 #include "objwriter.h"
 #include "zel.h"
+#include "zel_asm.h"
 #include "zel_error.h"
 #include "zel_ldd.h"
 #include "zel_obj.h"
@@ -82,16 +84,6 @@ const OptionSet option_sets[] = {
     {INFO_USAGE | INFO_PROTO | INFO_SYMTAB | INFO_FLAGS, 0, narrow},
 };
 
-// Where the header keeps the file-name checksum, the section table (start,
-// size and count of each section) and the stored checksum.
-constexpr size_t FNAME_SUM_AT = 44;
-constexpr size_t SECTIONS_AT = 48;
-constexpr size_t SECTION_ENTRY = 10;
-constexpr size_t CHECKSUM_AT = 178;
-
-// How far past the end of the file the listing lists code.
-constexpr uint64_t LISTED_PAST_END = uint64_t(16) << 20;
-
 uint32_t get_be(const uint8_t *p, int width) {
     uint32_t v = 0;
     for (int i = 0; i < width; ++i)
@@ -116,24 +108,24 @@ uint32_t sum_of(const uint8_t *p, size_t n) {
 std::string bounded(std::string bytes, const ZeroBounds &bounds) {
     if (bytes.size() < size_t(HEADER_SIZE)) return bytes;
     auto *header = reinterpret_cast<uint8_t *>(bytes.data());
-    const uint32_t sum_before = sum_of(header, CHECKSUM_AT);
+    const uint32_t sum_before = sum_of(header, layout::CHECKSUM_AT);
     const uint64_t end = bytes.size();
     for (int i = 0; i < NSECTIONS; ++i) {
         if (i == SEC_COMPNR1 || i == SEC_COMPNR2 || i == SEC_COMPNR3) continue; // one long each
-        uint8_t *entry = header + SECTIONS_AT + SECTION_ENTRY * size_t(i);
+        uint8_t *entry = header + layout::SECTION_TABLE_AT + layout::SECTION_ENTRY_SIZE * size_t(i);
         const uint64_t start = get_be(entry, 4);
         const uint64_t size = get_be(entry + 4, 4);
         if (start + size <= end) continue;
         const uint64_t in_file = start < end ? end - start : 0;
         const uint64_t zeros = size - in_file;
-        if ((i == SEC_CODE && zeros <= LISTED_PAST_END) || i == SEC_DOMAINS)
+        if ((i == SEC_CODE && zeros <= UNREAL_BYTES) || i == SEC_DOMAINS)
             put_be(entry + 4, uint32_t(in_file + std::min(zeros, bounds.bytes)), 4);
         if (i == SEC_SYMTAB && bounds.symtab_count_kept) continue;
         const uint64_t count = get_be(entry + 8, 2);
         put_be(entry + 8, uint32_t(std::min(count, in_file + bounds.records)), 2);
     }
-    uint8_t *stored = header + CHECKSUM_AT;
-    put_be(stored, get_be(stored, 4) + sum_of(header, CHECKSUM_AT) - sum_before, 4);
+    uint8_t *stored = header + layout::CHECKSUM_AT;
+    put_be(stored, get_be(stored, 4) + sum_of(header, layout::CHECKSUM_AT) - sum_before, 4);
     return bytes;
 }
 
@@ -195,7 +187,7 @@ void make_checksum_hold(std::string &bytes) {
     if (d.state != DllState::damaged || d.expected == d.computed ||
         bytes.size() < size_t(HEADER_SIZE))
         return;
-    auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + CHECKSUM_AT;
+    auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + layout::CHECKSUM_AT;
     uint32_t own = uint32_t(stored[0]) + stored[1] + stored[2] + stored[3];
     put_be(stored, d.computed - own, 4);
     write_object(bytes);
@@ -241,6 +233,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     write_program();
     atexit(remove_object_dir);
     setenv("KTE", object_dir.c_str(), 1);
+    al_set_stop(stop); // the runtime's stops end a run, not the fuzzer
     return 0;
 }
 
@@ -248,8 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string bytes(reinterpret_cast<const char *>(data), size);
     // The file-name checksum must match where the bytes are stored, or the
     // header is rejected before anything else is read.
-    if (bytes.size() >= FNAME_SUM_AT + 4)
-        put_be(reinterpret_cast<uint8_t *>(bytes.data()) + FNAME_SUM_AT,
+    if (bytes.size() >= layout::FSM_AT + 4)
+        put_be(reinterpret_cast<uint8_t *>(bytes.data()) + layout::FSM_AT,
                fname_sum(object_path.c_str()), 4);
     std::optional<std::string> written;
     for (const OptionSet &set : option_sets) {

@@ -257,6 +257,10 @@ extern const uint8_t size_in_instructions[KIND_CODE_COUNT];
 // and a switch table with a kind code that has no width; -1 when its fields
 // reach past the `avail` bytes.
 long sizeof_instruction(const uint8_t *instr, size_t avail);
+// Code bytes past the end of the file that the listing lists at most, and
+// entries of no bytes that a switch table lists at most: more would be work
+// that no object can mean, and ends the run as a corrupt object.
+constexpr uint64_t UNREAL_BYTES = uint64_t(16) << 20;
 
 // Lists the whole code section of `zel` on `out`.
 void write_assembler(STREAM *out);

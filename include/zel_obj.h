@@ -123,7 +123,7 @@ class ObjectFile {
     uint64_t furthest_ = 0; // end of the furthest region read
     int error_ = 0;
     std::vector<std::unique_ptr<Block>> blocks_;
-    std::vector<uint8_t> passing_; // what sum() reads through
+    std::unique_ptr<uint8_t[]> passing_; // what sum() reads through
     // A pipe cannot seek: what has been read from it, from offset 0, and the
     // error that ended its reading.
     std::vector<uint8_t> prefix_;

@@ -25,10 +25,6 @@ using namespace zel_asm;
 
 namespace {
 
-// Code bytes past the end of the file that the listing lists at most, and
-// entries of no bytes that a switch table lists at most.
-constexpr uint64_t UNREAL_BYTES = uint64_t(16) << 20;
-
 // Format 1 numbers name symbols, except for these calls, whose number is a
 // function number.
 bool numbers_a_function(uint8_t opcode) {

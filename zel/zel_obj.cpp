@@ -214,11 +214,11 @@ uint32_t ObjectFile::sum(uint64_t start, uint64_t size, uint8_t fill) {
     uint64_t have = 0;
     uint64_t total = 0;
     if (want > 0 && sseek(stream_, long(start), SEEK_SET) < 0) error_ = errno ? errno : EIO;
-    passing_.resize(PASSING);
+    if (!passing_) passing_ = std::make_unique_for_overwrite<uint8_t[]>(PASSING);
     while (have < want && !error_) {
         size_t chunk = size_t(std::min<uint64_t>(want - have, PASSING));
-        long got = sread_blok(passing_.data(), chunk, stream_);
-        if (got > 0) total += sum_bytes(passing_.data(), size_t(got));
+        long got = sread_blok(passing_.get(), chunk, stream_);
+        if (got > 0) total += sum_bytes(passing_.get(), size_t(got));
         have += got > 0 ? uint64_t(got) : 0;
         if (serror(stream_)) error_ = errno ? errno : EIO;
         if (got < long(chunk)) break;
