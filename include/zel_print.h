@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct ObjHeader;
@@ -15,7 +16,8 @@ void print_type_options(const Symbol *s);
 void print_symbol_text(const Symbol *s);
 // The prototype text of one function.
 void print_prototype(const Symbol *fn);
-const char *date_to_str(int32_t day);
+// "YYYY-MM-DD" of a day number; blanks for the digits when it is no date.
+std::string date_to_str(int32_t day);
 
 // GENERAL INFO and OBJECT HEADER blocks.
 void print_header(const ObjHeader &hdr);

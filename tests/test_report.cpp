@@ -288,13 +288,13 @@ TEST(DateToStr, MatchesTheCivilCalendar) {
         char want[16];
         snprintf(want, sizeof want, "%04d-%02u-%02u", int(ymd.year()), unsigned(ymd.month()),
                  unsigned(ymd.day()));
-        ASSERT_STREQ(date_to_str(n), want) << n;
+        ASSERT_EQ(date_to_str(n), want) << n;
     }
-    EXPECT_STREQ(date_to_str(1), "0001-01-01");
-    EXPECT_STREQ(date_to_str(3652059), "9999-12-31");
-    EXPECT_STREQ(date_to_str(730120 + 59), "2000-02-29");
+    EXPECT_EQ(date_to_str(1), "0001-01-01");
+    EXPECT_EQ(date_to_str(3652059), "9999-12-31");
+    EXPECT_EQ(date_to_str(730120 + 59), "2000-02-29");
     for (int32_t bad : {0, -5, 3652060})
-        EXPECT_STREQ(date_to_str(bad), "    -  -  ");
+        EXPECT_EQ(date_to_str(bad), "    -  -  ");
 }
 
 // A program object with one entry of every list, symbols typed by domains of

@@ -126,9 +126,6 @@ bool leap_year(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// Date text of the last call; "YYYY-MM-DD" and its NUL.
-char date_buffer[11];
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -195,11 +192,8 @@ void print_prototype(const Symbol *fn) {
 
 // Day 1 is 1 January of year 1 in the proleptic Gregorian calendar. Numbers
 // outside the years 1 to 9999 give the pattern with blank digits.
-const char *date_to_str(int32_t day) {
-    if (day < 1 || day > LAST_DAY) {
-        memcpy(date_buffer, "    -  -  ", sizeof date_buffer);
-        return date_buffer;
-    }
+std::string date_to_str(int32_t day) {
+    if (day < 1 || day > LAST_DAY) return "    -  -  ";
     int32_t n = day - 1;
     int year = 1 + 400 * (n / DAYS_400Y);
     n %= DAYS_400Y;
@@ -223,8 +217,7 @@ const char *date_to_str(int32_t day) {
     }
     char text[32];
     snprintf(text, sizeof text, "%04d-%02d-%02d", year, month + 1, int(n) + 1);
-    memcpy(date_buffer, text, sizeof date_buffer);
-    return date_buffer;
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -252,8 +245,8 @@ void print_header(const ObjHeader &hdr) {
     printf("relno\t\t= %d\n", hdr.relno);
     printf("TIV\t\t= %d\n", hdr.tiv ? hdr.tiv->value : hdr.obj_revision);
     printf("bytesheader\t= %d\n", hdr.bytesheader);
-    printf("startdate\t= %s\n", date_to_str(hdr.startdate));
-    printf("enddate\t\t= %s\n", date_to_str(hdr.enddate));
+    printf("startdate\t= %s\n", date_to_str(hdr.startdate).c_str());
+    printf("enddate\t\t= %s\n", date_to_str(hdr.enddate).c_str());
     printf("options\t\t= %d\n", hdr.options & 0xFFFF);
     print_object_flags(hdr);
     printf("count_extern\t= %d\n", hdr.count_extern);
