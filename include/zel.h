@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zel_cursor.h"
+#include "zel_error.h"
 #include "zel_flags.h"
 #include "zel_memory.h"
 #include "zel_obj.h"
@@ -177,6 +178,11 @@ struct Zel {
     bool too_many = false;
     uint32_t warn_mask = 0;
     bool mute_after_error = true;
+    int error_limit = 60; // the error after this many ends the run; 0: no limit
+    // When set, messages are kept here instead of printed, and a fatal error
+    // ends what is being read (StopRun) without the summary: zel_ldd reads a
+    // DLL so, and reports what it kept for every object that reaches it.
+    std::vector<HeldMessage> *held = nullptr;
 
     // Used only by the compiler. The tool never sets them: it keeps no label
     // or domain list, its global symbols have no scope, and it compiles no

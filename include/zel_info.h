@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,20 @@ struct CommandLine {
     uint32_t flagmask = 0;
     uint32_t no_shm = 0;
     bool env_set = false;             // -set changed the environment
+    std::string letters;              // the command's own switches, in the order given
     std::vector<std::string> objects; // the arguments that do not begin with "-", in order
 };
 
 // What tells the commands apart on the command line. Every command takes
-// -m, -qo, -qe and -set; zel_info also takes its block letters, -f and -V.
+// -m, -qo, -qe, -set and -V; zel_info also takes its block letters and -f.
 struct CommandSyntax {
-    const char *name;                    // program name when the argument vector has none
-    bool report_options;                 // zel_info's letters
-    void (*usage)(const char *progname); // prints the usage text and ends the run
+    const char *name;    // program name when the argument vector has none
+    const char *purpose; // what the command is, for the version banner
+    bool report_options; // zel_info's letters
+    const char *letters; // the command's own switch letters (CommandLine::letters)
+    bool takes_help;     // --help prints the usage on standard output, status 0
+    // Prints the usage text to `out`.
+    void (*usage)(const char *progname, FILE *out);
 };
 
 // Runs one command: log set-up, argument scan, start-up, then `body` with
@@ -44,9 +50,13 @@ void enter_object(const std::string &name);
 constexpr size_t COMMON_USAGE_LINES = 4;
 extern const char *const common_usage_lines[COMMON_USAGE_LINES];
 extern const char NO_SHM_USAGE_LINE[];
-void print_usage(const char *progname, const char *const *lines, size_t count);
+void print_usage(const char *progname, const char *const *lines, size_t count, FILE *out);
 
 int zel_info_main(int argc, char **argv);
+// zel_info's usage text on standard error, then the end of the run with
+// status 1.
 [[noreturn]] void usage(const char *progname);
 int error_handler(int kind, const char *message);
-void print_version(int full);
+// The version banner of the command `name` on standard error; `full` adds
+// the build identification.
+void print_version(int full, const char *name, const char *purpose);

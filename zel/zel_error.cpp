@@ -18,7 +18,6 @@ namespace {
 constexpr size_t LINE_MAX_BYTES = 3072; // one message line with its additions
 constexpr size_t ERROR_TEXT_MAX = 512;  // text of `error`
 constexpr size_t FATAL_TEXT_MAX = 544;  // text of `fatal_error`
-constexpr int ERROR_LIMIT = 60;         // the 61st error ends the run
 
 // Appends printf output to `buf` (capacity `size`), cutting what does not fit.
 void append(char *buf, size_t size, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
@@ -58,6 +57,10 @@ void give_message_text(int cls, const char *clstext, const char *text) {
     if (zel.macro_name && *zel.macro_name)
         append(buf, sizeof buf, " (While expanding macro '%s')", zel.macro_name);
     if (zel.context) append(buf, sizeof buf, " (context: %s)", zel.context);
+    if (zel.held) {
+        zel.held->push_back({cls, clstext ? clstext : cls != 0 ? "Warning" : "Error", buf});
+        return;
+    }
     print_line(cls, clstext, buf);
 }
 
@@ -99,7 +102,7 @@ int error_va(const char *fmt, va_list ap) {
     vsnprintf(text, sizeof text, fmt, ap);
     give_message_text(0, nullptr, text);
     if (zel.mute_after_error) zel.warn_mask = 0xFFFFFFFFu;
-    if (++zel.errors > ERROR_LIMIT) {
+    if (++zel.errors > zel.error_limit && zel.error_limit > 0) {
         zel.too_many = true;
         stop_compiler();
     }
@@ -121,6 +124,7 @@ namespace {
     vsnprintf(text, sizeof text, fmt, ap);
     give_message_text(0, "Fatal Error", text);
     zel.errors++;
+    if (zel.held) throw StopRun{1};
     stop_compiler();
 }
 
@@ -136,10 +140,30 @@ void fatal_system_error(const char *step, const char *fmt, ...) {
     int err = errno;
     flush_standard_output();
     errno = err;
-    perror(step);
+    if (zel.held)
+        zel.held->push_back({0, "", std::string(step) + ": " + strerror(err)});
+    else
+        perror(step);
     va_list ap;
     va_start(ap, fmt);
     fatal_error_va(fmt, ap);
+}
+
+void release_held(const std::vector<HeldMessage> &held) {
+    for (const HeldMessage &m : held) {
+        if (m.clstext.empty()) { // a system error, as perror printed it
+            flush_standard_output();
+            fprintf(stderr, "%s\n", m.text.c_str());
+            continue;
+        }
+        if (m.cls != 0) {
+            zel.warnings++;
+        } else {
+            zel.errors++;
+            if (zel.mute_after_error) zel.warn_mask = 0xFFFFFFFFu;
+        }
+        print_line(m.cls, m.clstext.c_str(), m.text.c_str());
+    }
 }
 
 void show_result() {

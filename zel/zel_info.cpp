@@ -80,7 +80,6 @@ const char *const config_lines[] = {
 
 const char dashes48[] = "------------------------------------------------\n";
 
-
 // Scans the letters of one option cluster starting at `p`. Returns false when
 // the whole scan must end (a redirect given as the last argument).
 struct Scanner {
@@ -94,7 +93,7 @@ struct Scanner {
     bool cluster(const char *p);
     bool report_letter(char c, const char *&p);
     [[noreturn]] void fail() const {
-        syntax.usage(prog);
+        syntax.usage(prog, stderr);
         throw StopRun{1};
     }
 };
@@ -115,9 +114,6 @@ bool Scanner::report_letter(char c, const char *&p) {
         set.flagmask = 0;
         while (*p >= '0' && *p <= '9')
             set.flagmask = set.flagmask * 10 + unsigned(*p++ - '0');
-    } else if (c == 'V' || c == 'v') {
-        print_version(1);
-        throw StopRun{0};
     } else {
         return false;
     }
@@ -164,12 +160,24 @@ bool Scanner::cluster(const char *p) {
                 throw StopRun{1};
             }
             return true; // the rest of this argument is not scanned
+        } else if (c == 'V' || c == 'v') {
+            print_version(1, syntax.name, syntax.purpose);
+            throw StopRun{0};
+        } else if (syntax.letters && strchr(syntax.letters, c)) {
+            set.letters += c;
         } else if (!syntax.report_options || !report_letter(c, p)) {
             fprintf(stderr, "%s: illegal option %c\n", prog, c);
             fail();
         }
     }
     return true;
+}
+
+void print_zel_info_usage(const char *progname, FILE *out) {
+    print_usage(progname, usage_lines, std::size(usage_lines), out);
+    print_usage(progname, common_usage_lines, COMMON_USAGE_LINES, out);
+    fputs(VERSION_USAGE_LINE, out);
+    fputs(NO_SHM_USAGE_LINE, out);
 }
 
 // zel_info with the settings of its command line: the last object name
@@ -193,28 +201,25 @@ const char *const common_usage_lines[COMMON_USAGE_LINES] = {
 };
 const char NO_SHM_USAGE_LINE[] = "   -m       : run without shared memory\n";
 
-void print_usage(const char *progname, const char *const *lines, size_t count) {
+void print_usage(const char *progname, const char *const *lines, size_t count, FILE *out) {
     for (size_t i = 0; i < count; i++)
-        fprintf(stderr, lines[i], progname);
+        fprintf(out, lines[i], progname);
 }
 
 void usage(const char *progname) {
-    print_usage(progname, usage_lines, std::size(usage_lines));
-    print_usage(progname, common_usage_lines, COMMON_USAGE_LINES);
-    fputs(VERSION_USAGE_LINE, stderr);
-    fputs(NO_SHM_USAGE_LINE, stderr);
+    print_zel_info_usage(progname, stderr);
     throw StopRun{1};
 }
 
-void print_version(int full) {
+void print_version(int full, const char *name, const char *purpose) {
     fputs(dashes48, stderr);
-    fprintf(stderr, "Product ver.: %s\n", "zel_info " ZEL_VERSION);
+    fprintf(stderr, "Product ver.: %s %s\n", name, ZEL_VERSION);
     if (full) {
         for (const BannerLine &l : banner_lines)
             fprintf(stderr, "%-12s: %s\n", l.label, l.value);
     }
     fputs(dashes48, stderr);
-    fputs("zel_info: object information tool of the 4GL runtime\n", stderr);
+    fprintf(stderr, "%s: %s\n", name, purpose);
     const char *config = getenv("CONFIGSPEC");
     if (config && strcmp(config, "PRINT") == 0) {
         fputs(dashes48, stderr);
@@ -247,6 +252,10 @@ CommandLine scan_command_line(int argc, char **argv, const CommandSyntax &syntax
     Scanner scan{argc, argv, 1, prog, syntax, set};
     while (scan.next < argc) {
         const char *arg = argv[scan.next++];
+        if (syntax.takes_help && strcmp(arg, "--help") == 0) {
+            syntax.usage(prog, stdout);
+            throw StopRun{0};
+        }
         if (arg[0] != '-') {
             set.objects.emplace_back(arg, strnlen(arg, OBJNAME_MAX));
         } else if (!scan.cluster(arg + 1)) {
@@ -306,6 +315,8 @@ int run_command(int argc, char **argv, const CommandSyntax &syntax, CommandBody 
 }
 
 int zel_info_main(int argc, char **argv) {
-    static const CommandSyntax syntax{"zel_info", true, usage};
+    static const CommandSyntax syntax{"zel_info", "object information tool of the 4GL runtime",
+                                      true,       nullptr,
+                                      false,      print_zel_info_usage};
     return run_command(argc, argv, syntax, show_object);
 }
