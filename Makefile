@@ -3,11 +3,22 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all build sample-build run run-all test test-sanitize clean format fuzz bench bench-ldd
+.PHONY: all deps build sample-build run run-all test test-sanitize clean format fuzz bench bench-ldd
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
+# The Debian packages that a fresh machine may lack (zel_ldd writes JSON with
+# nlohmann-json): installed with apt-get when missing and allowed.
+deps:
+	@test -f /usr/include/nlohmann/json.hpp || { \
+	    echo "make: installing nlohmann-json3-dev (zel_ldd -j writes JSON with it)"; \
+	    { apt-get install -y -qq nlohmann-json3-dev >/dev/null 2>&1 || \
+	      { apt-get update -qq >/dev/null 2>&1 && \
+	        apt-get install -y -qq nlohmann-json3-dev >/dev/null 2>&1; }; } || { \
+	    echo "make: please install nlohmann-json3-dev (Debian, Ubuntu) and run make again" >&2; \
+	    exit 1; }; }
+
+$(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
 build: $(BUILD)/CMakeCache.txt
@@ -20,7 +31,7 @@ SAMPLE_ENV = KTE=$(CURDIR)/$(BUILD)/kte USER="$${USER:-$$(id -un)}"
 # tool and the sample installation. The output of CMake and of the compiler
 # goes to $(SAMPLE_LOG) and is shown only when something fails.
 SAMPLE_LOG = $(BUILD)/sample-build.log
-sample-build:
+sample-build: deps
 	@mkdir -p $(BUILD)
 	@if { test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_FLAGS); } \
 	        >$(SAMPLE_LOG) 2>&1 && \
@@ -51,7 +62,7 @@ test: build
 # The whole project and its tests under AddressSanitizer (with its leak
 # checker) and UndefinedBehaviorSanitizer, in a build directory of its own.
 SAN_BUILD ?= build-asan
-test-sanitize:
+test-sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -DZEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
 	    "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" $(CMAKE_FLAGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
@@ -64,7 +75,7 @@ test-sanitize:
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++
-fuzz:
+fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DZEL_FUZZ=ON \
 	    -DZEL_SANITIZE=ON -DZEL_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
 	cmake --build $(FUZZ_BUILD) --target fuzz_object -j $(JOBS)
@@ -77,12 +88,12 @@ fuzz:
 # Release build of its own and prints the figures beside objdump and cksum;
 # see bench/run.sh and the bench section of README.md.
 BENCH_BUILD ?= build-bench
-bench:
+bench: deps
 	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
 
 # Times zel_ldd on a chain of LENGTH (1000) DLLs in the same Release build;
 # see bench/ldd_chain.sh.
-bench-ldd:
+bench-ldd: deps
 	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/ldd_chain.sh
 
 format:

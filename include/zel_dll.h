@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 struct ObjHeader;
 struct Symbol;
@@ -22,9 +25,18 @@ using CheckCallback = void (*)(Symbol *fn);
 void read_prototypes(ObjHeader &hdr, DllEntry *dll, FuncCallback fcb, ArgCallback acb,
                      CheckCallback check, CheckCallback notify);
 // Calls back for each of the header's count of prototype records in
-// `section`; a record that runs past the section ends the run.
+// `section`; a record that runs past the section ends the run. Without a
+// function callback the records are only checked.
 void decode_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry *dll, FuncCallback fcb,
                        ArgCallback acb, CheckCallback check, CheckCallback notify);
+// The name and the offset of each prototype record of `section`, in order;
+// a record that runs past the section ends the run.
+std::vector<std::pair<std::string, uint32_t>> index_prototypes(ObjHeader &hdr,
+                                                               const ByteView &section);
+// As decode_prototypes, for the records that begin at `offsets` alone.
+void decode_prototypes_at(ObjHeader &hdr, const ByteView &section,
+                          const std::vector<uint32_t> &offsets, DllEntry *dll, FuncCallback fcb,
+                          ArgCallback acb, CheckCallback check, CheckCallback notify);
 Symbol *create_function_symbol(ObjHeader &hdr, DllEntry *dll, const char *name,
                                const DomainRec *domain, uint32_t flags, int required, int argcount,
                                int funnr);

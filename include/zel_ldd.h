@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zel_error.h"
@@ -51,6 +52,7 @@ struct LinkReport {
 // One DLL file as read: where it lies, its verdict, the DLLs that it uses,
 // its prototypes for linking, and (with -r) what linking it found.
 struct DllImage {
+    size_t index = 0;               // in the order in which the run read the DLLs
     std::string name;               // as first named by a using object
     std::string path;               // resolved path; empty when not found
     uint64_t device = 0, inode = 0; // the file, when found
@@ -63,9 +65,10 @@ struct DllImage {
     int32_t obj_revision = 0;               //
     uint16_t prototype_count = 0;           //
     std::vector<uint8_t> prototypes;        // the prototypes section (found DLLs only)
-    bool linked = false;                    // -r: its own imports were linked
-    std::vector<HeldMessage> link_messages; //   what that printed
-    LinkReport linkage;                     //   and found
+    std::vector<std::pair<std::string, uint32_t>> exports; // name and offset of each record
+    bool linked = false;                                   // -r: its own imports were linked
+    std::vector<HeldMessage> link_messages;                //   what that printed
+    LinkReport linkage;                                    //   and found
 };
 
 // One line of a tree: its depth (0 for the object), the name as the using

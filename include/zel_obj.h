@@ -94,7 +94,8 @@ class ObjectFile {
     uint32_t sum(uint64_t start, uint64_t size, uint8_t fill = 0);
     // System error of the last read, or 0.
     int error() const { return error_; }
-    // Frees the block of a view that read() or read_header_bytes() gave.
+    // Frees the block of a view that read() or read_header_bytes() gave
+    // (a small one goes with the file).
     void release(const ByteView &v);
     // Gives back the memory of the whole pages of `n` bytes at `p`, inside a
     // block, that will not be read again (the code, as it is listed).
@@ -109,6 +110,7 @@ class ObjectFile {
   private:
     struct Block;
     Block &new_block(size_t capacity);
+    uint8_t *room(size_t n);
     // How many of `size` bytes at `start` a regular file can hold (all of
     // them for a file of no known size).
     uint64_t in_file(uint64_t start, uint64_t size) const;
@@ -123,6 +125,9 @@ class ObjectFile {
     uint64_t furthest_ = 0; // end of the furthest region read
     int error_ = 0;
     std::vector<std::unique_ptr<Block>> blocks_;
+    std::vector<std::unique_ptr<uint8_t[]>> chunks_; // of the small regions
+    uint8_t *chunk_at_ = nullptr;
+    size_t chunk_left_ = 0;
     std::unique_ptr<uint8_t[]> passing_; // what sum() reads through
     // A pipe cannot seek: what has been read from it, from offset 0, and the
     // error that ended its reading.

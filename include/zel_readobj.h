@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zel_cursor.h"
 
@@ -18,6 +19,9 @@ struct LoadedObject {
 // prototypes, the sections in their fixed order and the two trailing
 // blocks. Fatal errors end the run.
 LoadedObject load_object();
+// The same for the object open on `s` at offset 0, found at `path`; the
+// stream is closed with the object.
+LoadedObject load_object(STREAM *s, const std::string &path);
 // Closes the object's stream and releases its TIV record.
 void close_object(LoadedObject &obj);
 // Loads the object, prints the report and gives the checksum verdict.

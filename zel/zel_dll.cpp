@@ -84,17 +84,24 @@ class PrototypeWalk {
           cur_(section, section_info[SEC_PROTOTYPES].name), legacy_(hdr.relno == RELNO_LEGACY) {}
 
     void function_record();
+    // The record at `pos` is the next one.
+    void seek(size_t pos) { cur_.seek(pos); }
+    size_t pos() const { return cur_.pos(); }
 
   private:
-    // A NUL-terminated field of `len` bytes; a field without its NUL ends
-    // at the field's end.
-    std::string field(size_t len) {
+    // A NUL-terminated field of `len` bytes, in place when its NUL is among
+    // its bytes; a field without its NUL ends at the field's end, in a copy
+    // kept in `copy`.
+    const char *field(size_t len, std::string &copy) {
         const char *p = reinterpret_cast<const char *>(cur_.bytes(len));
-        return p ? std::string(p, strnlen(p, len)) : std::string();
+        if (!p) return "";
+        if (memchr(p, 0, len)) return p;
+        copy.assign(p, len);
+        return copy.c_str();
     }
-    std::string counted_field() { return field(cur_.u16()); }
-    const DomainRec *domain_of(const std::string &name) const {
-        return name.empty() ? nullptr : search_domain(name.c_str());
+    const char *counted_field(std::string &copy) { return field(cur_.u16(), copy); }
+    const DomainRec *domain_of(const char *name) const {
+        return *name ? search_domain(name) : nullptr;
     }
     uint32_t stored_flags(uint32_t raw) const { return legacy_ ? raw & ~LEGACY_BOOLEANS : raw; }
     void reject_ext_sym(uint32_t raw) const {
@@ -112,6 +119,7 @@ class PrototypeWalk {
     CheckCallback notify_;
     Cursor cur_;
     bool legacy_;
+    std::string name_copy_, domain_copy_, reserved_copy_; // fields without their NUL
 };
 
 void PrototypeWalk::mark_function(Symbol *fn, uint32_t raw) const {
@@ -129,9 +137,9 @@ void PrototypeWalk::mark_argument(Symbol *arg, uint32_t raw) const {
 }
 
 void PrototypeWalk::function_record() {
-    std::string name = counted_field();
+    const char *name = counted_field(name_copy_);
     int funnr = cur_.u16();
-    std::string domain = counted_field();
+    const char *domain = counted_field(domain_copy_);
     uint32_t raw = cur_.u32();
     check_record(cur_);
     reject_ext_sym(raw);
@@ -139,8 +147,9 @@ void PrototypeWalk::function_record() {
     int argcount = cur_.u8();
     check_record(cur_);
 
-    Symbol *fn = fcb_(hdr_, dll_, name.c_str(), domain_of(domain), stored_flags(raw), required,
-                      argcount, funnr);
+    Symbol *fn = fcb_ ? fcb_(hdr_, dll_, name, domain_of(domain), stored_flags(raw), required,
+                             argcount, funnr)
+                      : nullptr;
     if (fn) mark_function(fn, raw);
 
     // The argument records of an ignored function are decoded all the same,
@@ -159,11 +168,11 @@ void PrototypeWalk::function_record() {
 // argument callback. Returns the callback's symbol; once the callback yields
 // none, the remaining arguments of the function are only stepped over.
 Symbol *PrototypeWalk::argument_record(Symbol *previous) {
-    std::string name = counted_field();
-    std::string domain = counted_field();
+    const char *name = counted_field(name_copy_);
+    const char *domain = counted_field(domain_copy_);
     uint32_t raw = cur_.u32();
     uint32_t flags = stored_flags(raw);
-    std::string reserved = counted_field();
+    const char *reserved = counted_field(reserved_copy_);
     int whereused = 0;
     if (flags & WHERE_USED) {
         if (hdr_.obj_revision != 0)
@@ -181,8 +190,8 @@ Symbol *PrototypeWalk::argument_record(Symbol *previous) {
     reject_ext_sym(raw);
 
     if (!previous) return nullptr;
-    Symbol *arg = acb_(hdr_, previous, name.c_str(), domain_of(domain), flags, reserved.c_str(),
-                       whereused, dimcount, dims);
+    Symbol *arg =
+        acb_(hdr_, previous, name, domain_of(domain), flags, reserved, whereused, dimcount, dims);
     if (arg) mark_argument(arg, raw);
     return arg;
 }
@@ -253,6 +262,32 @@ void decode_prototypes(ObjHeader &hdr, const ByteView &section, DllEntry *dll, F
     PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, section);
     for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++)
         walk.function_record();
+}
+
+std::vector<std::pair<std::string, uint32_t>> index_prototypes(ObjHeader &hdr,
+                                                               const ByteView &section) {
+    PrototypeWalk walk(hdr, nullptr, nullptr, nullptr, nullptr, nullptr, section);
+    std::vector<std::pair<std::string, uint32_t>> index;
+    for (unsigned i = 0; i < hdr.count[SEC_PROTOTYPES]; i++) {
+        const size_t at = walk.pos();
+        Cursor c(section, section_info[SEC_PROTOTYPES].name);
+        c.seek(at);
+        const size_t length = c.u16();
+        const char *name = reinterpret_cast<const char *>(c.bytes(length));
+        walk.function_record(); // ends the run when the record runs past the section
+        index.emplace_back(std::string(name, strnlen(name, length)), uint32_t(at));
+    }
+    return index;
+}
+
+void decode_prototypes_at(ObjHeader &hdr, const ByteView &section,
+                          const std::vector<uint32_t> &offsets, DllEntry *dll, FuncCallback fcb,
+                          ArgCallback acb, CheckCallback check, CheckCallback notify) {
+    PrototypeWalk walk(hdr, dll, fcb, acb, check, notify, section);
+    for (uint32_t at : offsets) {
+        walk.seek(at);
+        walk.function_record();
+    }
 }
 
 namespace {

@@ -43,11 +43,6 @@ void ldd_usage(const char *progname, FILE *out) {
     fputs(NO_SHM_USAGE_LINE, out);
 }
 
-// Where the object or DLL of a tree line was found.
-std::string where(const TreeLine &l) {
-    return l.dll && l.dll->state == DllState::not_found ? "not found" : l.path;
-}
-
 // ---------------------------------------------------------------------------
 // JSON
 
@@ -154,21 +149,23 @@ void check_named_objects(const CommandLine &set, const char *prog) {
 } // namespace
 
 void LddSink::line(const TreeLine &l) {
-    std::string text;
-    if (output_ == LddOutput::tree) {
-        text.assign(l.depth * INDENT, ' ');
-    } else if (output_ == LddOutput::list) {
+    if (output_ == LddOutput::json) return;
+    if (output_ == LddOutput::list) {
         // Each DLL file once, where it is first reached.
         if (l.depth == 0 || !l.first_reach() || !listed_.insert(l.dll).second) return;
+        text_.clear();
     } else {
-        return;
+        text_.assign(l.depth * INDENT, ' ');
     }
-    text += l.name;
-    text += " => ";
-    text += where(l);
-    if (!l.mark.empty()) text += " (" + l.mark + ")";
-    text += '\n';
-    fwrite(text.data(), 1, text.size(), stdout);
+    text_ += l.name;
+    text_ += " => ";
+    if (l.dll && l.dll->state == DllState::not_found)
+        text_ += "not found";
+    else
+        text_ += l.path;
+    if (!l.mark.empty()) text_.append(" (").append(l.mark).append(")");
+    text_ += '\n';
+    fwrite(text_.data(), 1, text_.size(), stdout);
 }
 
 struct LddSink::Document {

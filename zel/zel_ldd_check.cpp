@@ -33,6 +33,7 @@
 #include "zel_ldd_out.h"
 #include "zel_obj.h"
 #include "zel_readobj.h"
+#include "zel_symtab.h"
 
 namespace {
 
@@ -99,9 +100,13 @@ template <class Read> bool run_held(std::vector<HeldMessage> &held, Read &&read)
 
 // A fresh `zel` for the object or DLL `name`, with the settings of a
 // deployment check: every error is reported, and warnings after errors too.
+// The keywords are not entered in the name index: a check shows no symbol,
+// and a function is found by its name whether or not a keyword of that name
+// stands in front of it.
 void fresh_check_zel(const std::string &name, uint32_t info) {
     std::vector<HeldMessage> *held = zel.held;
-    fresh_zel();
+    init_zel_struct();
+    create_keytab();
     zel.held = held;
     zel.info = info;
     zel.mute_after_error = false;
@@ -209,6 +214,8 @@ class DllCache {
     void read_tree(const std::vector<std::string> &names);
     // Links the object or DLL loaded in `zel` against its used DLLs.
     void link_loaded(LinkReport &r);
+    // The number of DLLs read so far (DllImage::index lies below it).
+    size_t size() const { return images_.size(); }
 
   private:
     void judge(DllImage &d, STREAM *s);
@@ -233,6 +240,7 @@ DllImage &DllCache::read(const std::string &name) {
         return *(by_name_[name] = same->second);
     }
     DllImage &d = images_.emplace_back();
+    d.index = images_.size() - 1;
     d.name = name;
     d.path = path;
     d.device = file.first;
@@ -257,15 +265,16 @@ void DllCache::judge(DllImage &d, STREAM *s) {
     std::vector<HeldMessage> ignored;
     int rc = -1;
     run_held(ignored, [&] { rc = read_header(header, s, d.name.c_str(), d.path.c_str()); });
-    sclose(s);
-    if (rc != 0) {
+    if (rc != 0 || sseek(s, 0, SEEK_SET) != 0) {
+        sclose(s);
         d.state = DllState::not_proper;
         return;
     }
     d.state = DllState::damaged;
+    bool closed = false;
     run_held(d.load_messages, [&] {
         fresh_check_zel(d.name, INFO_CHECKSUM);
-        LoadedObject obj = load_object();
+        LoadedObject obj = load_object(s, d.path);
         d.expected = zel.hdr.checksum;
         d.computed = obj.checksum;
         for (const DllEntry *e = zel.dll_head; e; e = e->next)
@@ -276,15 +285,18 @@ void DllCache::judge(DllImage &d, STREAM *s) {
         ByteView v =
             zel.hdr.file->read(zel.hdr.start[SEC_PROTOTYPES], zel.hdr.size[SEC_PROTOTYPES]);
         d.prototypes.assign(v.data, v.data + v.avail);
+        d.exports = index_prototypes(zel.hdr, v);
         close_object(obj);
+        closed = true;
         if (d.expected == d.computed) d.state = DllState::found;
     });
+    if (!closed) sclose(s); // the load ended through the fatal path
     if (d.state != DllState::found) d.used.clear(), d.prototypes.clear();
 }
 
 void DllCache::read_tree(const std::vector<std::string> &names) {
     std::vector<DllImage *> reached;
-    std::unordered_set<const DllImage *> seen;
+    std::vector<bool> seen;
     std::vector<std::pair<const std::vector<std::string> *, size_t>> stack{{&names, 0}};
     while (!stack.empty()) {
         auto &[list, next] = stack.back();
@@ -293,7 +305,9 @@ void DllCache::read_tree(const std::vector<std::string> &names) {
             continue;
         }
         DllImage &d = read((*list)[next++]);
-        if (!seen.insert(&d).second || d.state != DllState::found) continue;
+        if (d.index >= seen.size()) seen.resize(images_.size());
+        if (seen[d.index] || d.state != DllState::found) continue;
+        seen[d.index] = true;
         reached.push_back(&d);
         stack.push_back({&d.used, 0});
     }
@@ -330,19 +344,26 @@ void DllCache::link_loaded(LinkReport &r) {
     std::vector<Import> imports;
     for (Symbol *fn = zel.fun.head; fn; fn = fn->next)
         if (bound_to_dll(fn) || !has_code(fn)) imports.push_back({fn, fn->dll});
-    std::unordered_set<const DllImage *> loaded;
+    std::vector<bool> loaded(images_.size());
     zel.dll_loader = [this, &loaded](DllEntry &entry) {
         const DllImage *d = find(entry.name);
-        if (!d || d->state != DllState::found || !loaded.insert(d).second) return;
+        if (!d || d->state != DllState::found || loaded[d->index]) return;
+        loaded[d->index] = true;
         ObjHeader hdr;
         hdr.objname = entry.name;
         hdr.pathname = d->path;
         hdr.relno = d->relno;
         hdr.obj_revision = d->obj_revision;
         hdr.count[SEC_PROTOTYPES] = d->prototype_count;
+        // A prototype of a function that the object does not name is passed
+        // over: it resolves no import, and a later export of its name warns
+        // only against a function that the object lists.
+        std::vector<uint32_t> records;
+        for (const auto &[function, at] : d->exports)
+            if (looktoken(zel.global_scope, function.c_str(), TOK_FUNCTION)) records.push_back(at);
         const ByteView section{d->prototypes.data(), d->prototypes.size(), d->prototypes.size(), 0};
-        decode_prototypes(hdr, section, &entry, link_function_symbol, create_function_arg,
-                          check_function_symbol, nullptr);
+        decode_prototypes_at(hdr, section, records, &entry, link_function_symbol,
+                             create_function_arg, check_function_symbol, nullptr);
     };
     for (const Import &im : imports) {
         if (!link_dll_function(im.fn)) {
@@ -367,29 +388,38 @@ void DllCache::link_loaded(LinkReport &r) {
 
 namespace {
 
-// The names of the DLLs that the object `name` uses, as its used-DLL list
-// holds them, read ahead of its load; none when it cannot be read (its load
-// reports why).
-std::vector<std::string> peek_used_dlls(const std::string &name) {
+// The object `name` opened ahead of its load, and the names of the DLLs
+// that it uses, as its used-DLL list holds them; no names when they cannot
+// be read (its load reports why).
+struct Peeked {
+    STREAM *stream = nullptr;
+    std::string path;
     std::vector<std::string> names;
+};
+
+Peeked peek_used_dlls(const std::string &name) {
+    Peeked p;
     std::vector<HeldMessage> ignored;
-    run_held(ignored, [&] {
-        STREAM *s = open_object_stream(name.c_str());
-        if (!s) return;
-        std::string path = get_last_exploded_fname_ptr();
-        ObjHeader h;
-        if (read_header(h, s, name.c_str(), path.c_str()) == 0) {
+    if (!run_held(ignored, [&] {
+            p.stream = open_object_stream(name.c_str());
+            if (!p.stream) return;
+            p.path = get_last_exploded_fname_ptr();
+            ObjHeader h;
+            if (read_header(h, p.stream, name.c_str(), p.path.c_str()) != 0) return;
             Cursor c(read_section(h, SEC_USED_DLLS), "");
             std::unordered_set<std::string> seen;
             for (unsigned i = 0; i < h.count[SEC_USED_DLLS]; i++) {
                 std::string dll = c.cstr();
                 if (!c.ok()) break;
-                if (!dll.empty() && seen.insert(dll).second) names.push_back(dll);
+                if (!dll.empty() && seen.insert(dll).second) p.names.push_back(dll);
             }
-        }
-        sclose(s);
-    });
-    return names;
+        }))
+        p.stream = nullptr;                              // closed with the reading that ended
+    if (p.stream && sseek(p.stream, 0, SEEK_SET) != 0) { // read again from the start
+        sclose(p.stream);
+        p.stream = nullptr;
+    }
+    return p;
 }
 
 // What a DLL's verdict is, in the words of an object that reaches it.
@@ -443,11 +473,11 @@ void walk_tree(const DllCache &cache, ObjectReport &rep, const std::vector<std::
         const DllImage *dll;
     };
     std::vector<Level> levels{{&names, 0, nullptr}};
-    std::unordered_set<const DllImage *> shown, ancestors;
+    std::vector<bool> shown(cache.size()), ancestors(cache.size());
     while (!levels.empty()) {
         Level &top = levels.back();
         if (top.next == top.names->size()) {
-            ancestors.erase(top.dll);
+            if (top.dll) ancestors[top.dll->index] = false;
             levels.pop_back();
             continue;
         }
@@ -457,18 +487,18 @@ void walk_tree(const DllCache &cache, ObjectReport &rep, const std::vector<std::
         TreeLine line{levels.size(), name, d->path, d, ""};
         const bool found = d->state != DllState::not_found;
         const bool cycle =
-            ancestors.count(d) || (found && root.second && root == std::pair{d->device, d->inode});
-        if (cycle || shown.count(d)) {
+            ancestors[d->index] || (found && root.second && root == std::pair{d->device, d->inode});
+        if (cycle || shown[d->index]) {
             line.mark = cycle ? "cycle" : "already shown";
             sink.line(rep.tree.emplace_back(std::move(line)));
             continue;
         }
         line.mark = state_mark(d->state);
         sink.line(rep.tree.emplace_back(std::move(line)));
-        shown.insert(d);
+        shown[d->index] = true;
         report_dll(*d, rep.link);
         if (d->state == DllState::found) {
-            ancestors.insert(d);
+            ancestors[d->index] = true;
             levels.push_back({&d->used, 0, d});
             if (d->linked) rep.linked_dlls.push_back(d);
         }
@@ -495,13 +525,16 @@ std::pair<uint64_t, uint64_t> file_of(STREAM *s) {
 // Checks one object; fills `rep`.
 void check_object(DllCache &cache, const std::string &name, LddSink &sink, ObjectReport &rep) {
     rep.name = name;
-    const std::vector<std::string> names = peek_used_dlls(name);
-    cache.read_tree(names);
+    Peeked peeked = peek_used_dlls(name);
+    cache.read_tree(peeked.names);
 
     fresh_check_zel(name, INFO_ALL); // loaded and checked as zel_info loads it
     std::vector<HeldMessage> held;
     LoadedObject obj;
-    rep.loaded = run_held(held, [&] { obj = load_object(); });
+    rep.loaded = run_held(held, [&] {
+        obj = peeked.stream ? load_object(peeked.stream, peeked.path) : load_object();
+    });
+    if (!rep.loaded && peeked.stream) sclose(peeked.stream); // opened before the load
     release_into(held, rep.link);
     if (!rep.loaded) {
         rep.errors = zel.errors;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <unordered_set>
 
 #include "zel_ldd.h"
@@ -26,4 +27,5 @@ class LddSink {
     LddOutput output_;
     std::unordered_set<const DllImage *> listed_; // -l and -j: each DLL file once
     std::unique_ptr<Document> json_;
+    std::string text_; // the line being written
 };

@@ -66,6 +66,10 @@ constexpr size_t FIRST_CHUNK = size_t(64) << 10;
 // Blocks of this size or more are mappings of their own.
 constexpr size_t MAPPED_BLOCK = size_t(128) << 10;
 
+// Regions of at most this many bytes (with their NUL) are pieces of chunks.
+constexpr size_t SMALL_REGION = size_t(4) << 10;
+constexpr size_t CHUNK = size_t(16) << 10;
+
 // What a view of no bytes points at: a NUL, as behind every block.
 const uint8_t no_bytes[1] = {0};
 
@@ -132,15 +136,33 @@ ObjectFile::Block &ObjectFile::new_block(size_t capacity) {
     return *blocks_.emplace_back(std::make_unique<Block>(capacity));
 }
 
+// A small region is a piece of a chunk that the file keeps whole: the
+// header, the TIV block, the fields of the trailing blocks and the sections
+// of a small object cost no allocation each. Releasing it gives nothing
+// back; the chunks go with the file.
+uint8_t *ObjectFile::room(size_t n) {
+    if (n + 1 > SMALL_REGION) return new_block(n).bytes;
+    if (chunk_left_ < n + 1) {
+        chunks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(CHUNK));
+        chunk_at_ = chunks_.back().get();
+        chunk_left_ = CHUNK;
+    }
+    uint8_t *p = chunk_at_;
+    chunk_at_ += n + 1;
+    chunk_left_ -= n + 1;
+    p[n] = 0;
+    return p;
+}
+
 ByteView ObjectFile::read_header_bytes(size_t size) {
     error_ = 0;
-    Block &b = new_block(size);
-    long got = stream_ ? read_obj_block(b.bytes, size, stream_) : -1;
+    uint8_t *bytes = room(size);
+    long got = stream_ ? read_obj_block(bytes, size, stream_) : -1;
     size_t have = got > 0 ? size_t(got) : 0;
-    b.bytes[have] = 0;
-    if (!seekable_) prefix_.assign(b.bytes, b.bytes + have);
+    bytes[have] = 0;
+    if (!seekable_) prefix_.assign(bytes, bytes + have);
     furthest_ = have;
-    return {b.bytes, have, size, 0};
+    return {bytes, have, size, 0};
 }
 
 ByteView ObjectFile::read(uint64_t start, uint64_t size, uint8_t fill) {
@@ -158,6 +180,14 @@ ByteView ObjectFile::read_seekable(uint64_t start, uint64_t size, uint8_t fill) 
     if (sseek(stream_, long(start), SEEK_SET) < 0) {
         error_ = errno ? errno : EIO;
         return {no_bytes, 0, size_t(size), fill};
+    }
+    if (bounded_ && want + 1 <= SMALL_REGION) {
+        uint8_t *bytes = room(size_t(want));
+        long got = sread_blok(bytes, size_t(want), stream_);
+        size_t have = got > 0 ? size_t(got) : 0;
+        if (serror(stream_)) error_ = errno ? errno : EIO;
+        bytes[have] = 0;
+        return {bytes, have, size_t(size), fill};
     }
     Block &b = new_block(size_t(bounded_ ? want : std::min<uint64_t>(want, FIRST_CHUNK)));
     size_t have = 0;
@@ -180,9 +210,9 @@ ByteView ObjectFile::read_prefix(uint64_t start, uint64_t size, uint8_t fill) {
         start < prefix_.size() ? size_t(std::min<uint64_t>(size, prefix_.size() - start)) : 0;
     if (have < size && prefix_error_) error_ = prefix_error_;
     if (have == 0) return {no_bytes, 0, size_t(size), fill};
-    Block &b = new_block(have);
-    memcpy(b.bytes, prefix_.data() + start, have);
-    return {b.bytes, have, size_t(size), fill};
+    uint8_t *bytes = room(have);
+    memcpy(bytes, prefix_.data() + start, have);
+    return {bytes, have, size_t(size), fill};
 }
 
 void ObjectFile::extend_prefix(uint64_t to) {

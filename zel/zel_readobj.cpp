@@ -404,11 +404,13 @@ STREAM *open_object() {
 } // namespace
 
 LoadedObject load_object() {
+    STREAM *s = open_object();
+    return load_object(s, get_last_exploded_fname_ptr());
+}
+
+LoadedObject load_object(STREAM *s, const std::string &path) {
     Rtot_bytes = 0;
     const char *objname = zel.objname.c_str();
-    STREAM *s = open_object();
-    std::string path = get_last_exploded_fname_ptr();
-
     zel.hdr.tiv.reset();
     int rc = read_header(zel.hdr, s, objname, path.c_str());
     if (rc == -1) fatal_error("object '%s' not in proper format.", objname);

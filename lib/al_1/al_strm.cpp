@@ -239,7 +239,7 @@ long sys_write(STREAM &s, const void *data, size_t n) {
 // The buffer
 
 uint8_t *buffer(STREAM &s) {
-    if (!s.buf) s.buf = std::make_unique<uint8_t[]>(s.bufsize);
+    if (!s.buf) s.buf = std::make_unique_for_overwrite<uint8_t[]>(s.bufsize);
     return s.buf.get();
 }
 
