@@ -186,14 +186,16 @@ void check_calls(LinkReport &r) {
     }
 }
 
-// With -u: each used DLL that supplies none of the functions of the
-// object's function list.
-void check_unused(LinkReport &r) {
+// With -u: each sound used DLL that supplies none of the functions of the
+// object's function list (one that is missing or would not load is an
+// error already).
+template <class Sound> void check_unused(LinkReport &r, Sound &&sound) {
     std::unordered_set<const DllEntry *> supplying;
     for (const Symbol *fn = zel.fun.head; fn; fn = fn->next)
         if (fn->ref_to_dll && fn->dll) supplying.insert(fn->dll);
     for (const DllEntry *e = zel.dll_head; e; e = e->next)
-        if (!supplying.count(e)) report_warning(r, formatted(text::UNUSED, e->name.c_str()));
+        if (!supplying.count(e) && sound(e->name))
+            report_warning(r, formatted(text::UNUSED, e->name.c_str()));
 }
 
 } // namespace
@@ -380,7 +382,11 @@ void DllCache::link_loaded(LinkReport &r) {
     }
     zel.dll_loader = nullptr;
     check_calls(r);
-    if (options_.unused) check_unused(r);
+    if (options_.unused)
+        check_unused(r, [this](const std::string &name) {
+            const DllImage *d = find(name);
+            return d && d->state == DllState::found;
+        });
 }
 
 // ---------------------------------------------------------------------------
