@@ -5,6 +5,20 @@
 #include <sys/types.h>
 #include <vector>
 
+// Built with AddressSanitizer, whose shadow memory and quarantine make the
+// peak memory of a run no measure of the tools' own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MEMORY_SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool MEMORY_SANITIZED = true;
+#else
+constexpr bool MEMORY_SANITIZED = false;
+#endif
+#else
+constexpr bool MEMORY_SANITIZED = false;
+#endif
+
 struct RunResult {
     int status = -1; // exit status, or -1 when the program did not exit normally
     std::string out;
