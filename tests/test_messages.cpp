@@ -343,6 +343,9 @@ TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
                          "lock_handling: Resource temporarily unavailable\n");
     EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.dir() + "/lib/tss_locale\n"),
               std::string::npos);
+    // Logged by the tool's handler of the text support's reports.
+    EXPECT_NE(log_text().find("Log message called from zel/zel_info: #"), std::string::npos);
+    EXPECT_NE(log_text().find(" keyword: signal handler\n"), std::string::npos);
 }
 
 } // namespace

@@ -105,7 +105,8 @@ TEST(FileNameSum, ObjectDirectoryCountsWithTheFile) {
 // Regions are read into blocks of the tool's own, each followed by a NUL:
 // bytes past the end of the file read as the region's fill and take no
 // memory. A pipe cannot seek, yet regions may come in any order: what it
-// delivered is kept from offset 0 on.
+// delivered is kept from offset 0 on. A stream of no known size (here one
+// in memory) is read in growing chunks up to its end.
 TEST(ObjectFile, ReadsRegionsAsDeclared) {
     TempDir dir;
     const std::string bytes = "0123456789";
@@ -122,7 +123,8 @@ TEST(ObjectFile, ReadsRegionsAsDeclared) {
     ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), long(bytes.size()));
     close(fds[1]);
     StreamPtr pipe_in(sdopen(fds[0], "r"), &sclose);
-    for (STREAM *s : {file.get(), pipe_in.get()}) {
+    StreamPtr in_memory(smemopen(bytes.data(), bytes.size(), "r"), &sclose);
+    for (STREAM *s : {file.get(), pipe_in.get(), in_memory.get()}) {
         ObjectFile f(s);
         EXPECT_EQ(text(f.read_header_bytes(4)), std::string("0123\0", 5));
         EXPECT_EQ(text(f.read(6, 2)), std::string("67\0", 3));
@@ -133,6 +135,13 @@ TEST(ObjectFile, ReadsRegionsAsDeclared) {
         EXPECT_EQ(text(past), std::string("\0\0\0\0\0", 5));
         EXPECT_EQ(f.error(), 0);
     }
+    const std::string large(200000, 'x');
+    StreamPtr large_in(smemopen(large.data(), large.size(), "r"), &sclose);
+    ObjectFile f(large_in.get());
+    ByteView v = f.read(1, 300000);
+    EXPECT_EQ(v.avail, large.size() - 1);
+    EXPECT_EQ(v.data[v.avail - 1], 'x');
+    EXPECT_EQ(v.data[v.avail], 0);
 }
 
 // The TIV line of the header block: the value of a TIV block of type 2

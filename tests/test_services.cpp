@@ -148,11 +148,12 @@ TEST_F(Env, ExpandFname) {
     EXPECT_EQ(expand_fname("${KTE_TMP}/f", out, sizeof out), 1);
     EXPECT_EQ(out, work.path() + "/f");
     al_env_reset(); // KTE_TMP is resolved once
-    setenv("KTE_TMP", (work.path() + "/absent").c_str(), 1);
+    write_file(work.path() + "/file", "");
+    setenv("KTE_TMP", (work.path() + "/file").c_str(), 1); // there, but no directory
     EXPECT_EQ(expand_fname("${KTE_TMP}/f", out, sizeof out), 1);
     EXPECT_EQ(out, home + "/tmp/f");
     EXPECT_EQ(logged(), "W al_1/al_fpath KTE_TMP: " + work.path() +
-                            "/absent: not accessible/writable; defaulting to $KTE/tmp\n");
+                            "/file: not accessible/writable; defaulting to $KTE/tmp\n");
 }
 
 TEST_F(Env, SampleInstallation) {
