@@ -87,7 +87,7 @@ fuzz: deps
 
 # Times the tool on two large generated objects (full and half size) in a
 # Release build of its own and prints the figures beside objdump and cksum;
-# see bench/run.sh and the bench section of README.md.
+# see bench/run.sh and doc/performance.md.
 BENCH_BUILD ?= build-bench
 bench: deps
 	@echo "make: building a Release zel_info and two large objects in $(BENCH_BUILD)/, then timing the tool (about a minute the first time)"
