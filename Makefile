@@ -32,6 +32,7 @@ SAMPLE_ENV = KTE=$(CURDIR)/$(BUILD)/kte USER="$${USER:-$$(id -un)}"
 # goes to $(SAMPLE_LOG) and is shown only when something fails.
 SAMPLE_LOG = $(BUILD)/sample-build.log
 sample-build: deps
+	@echo "make: building zel_info and the sample installation in $(BUILD)/ (about a minute the first time)"
 	@mkdir -p $(BUILD)
 	@if { test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(CMAKE_FLAGS); } \
 	        >$(SAMPLE_LOG) 2>&1 && \
@@ -86,10 +87,11 @@ fuzz: deps
 
 # Times the tool on two large generated objects (full and half size) in a
 # Release build of its own and prints the figures beside objdump and cksum;
-# see bench/run.sh and the bench section of README.md.
+# see bench/run.sh and doc/performance.md.
 BENCH_BUILD ?= build-bench
 bench: deps
-	BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
+	@echo "make: building a Release zel_info and two large objects in $(BENCH_BUILD)/, then timing the tool (about a minute the first time)"
+	@BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) JOBS=$(JOBS) bash bench/run.sh
 
 # Times zel_ldd on a chain of LENGTH (1000) DLLs in the same Release build;
 # see bench/ldd_chain.sh.

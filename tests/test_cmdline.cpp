@@ -51,6 +51,7 @@ struct Scanned {
 };
 Scanned scan(std::vector<std::string> args) {
     setenv("KTE", SAMPLE_KTE, 1);
+    setenv("KTE_LOG", objrun::test_log().c_str(), 1);
     setenv("USER", "tester", 1);
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
@@ -146,6 +147,7 @@ TEST(CommandLine, UsageAndIllegalOptions) {
     // An empty argument vector: the program goes by its own name (in the
     // usage text, or in start-up's message when no shared memory is loaded).
     setenv("KTE", SAMPLE_KTE, 1);
+    setenv("KTE_LOG", objrun::test_log().c_str(), 1);
     setenv("USER", "tester", 1);
     char *no_args[] = {nullptr};
     testing::internal::CaptureStderr();

@@ -18,10 +18,17 @@ namespace objrun {
 // The object's file name; messages are prefixed with it.
 inline const std::string BASE = "otest";
 
-// The sample installation (its log in $KTE/log) and a 4GL user name, without
-// which the tool ends at log set-up.
+// A log directory of this test process, so that no test writes into the
+// sample installation.
+inline const std::string &test_log() {
+    static const TempDir dir;
+    return dir.path();
+}
+
+// The sample installation (with the log of this test process) and a 4GL user
+// name, without which the tool ends at log set-up.
 inline std::vector<std::string> sample_env() {
-    return {"KTE=" SAMPLE_KTE, "KTE_LOG", "T=tty1", "USER=tester"};
+    return {"KTE=" SAMPLE_KTE, "KTE_LOG=" + test_log(), "T=tty1", "USER=tester"};
 }
 
 // Runs the tool with `options` (plus -m) on the object at `path`.
