@@ -377,7 +377,9 @@ TEST(Reading, DevicesPipesAndLargeFiles) {
     ASSERT_EQ(truncate(large.c_str(), off_t(600) << 20), 0);
     r = run_object(large, {"-h"});
     EXPECT_RUN(r, 1, "", fatal("object '" + large + "' not in proper format."));
-    if (!MEMORY_SANITIZED) EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+    if (!MEMORY_SANITIZED) {
+        EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+    }
 
     // The idents section, and the trailing blocks behind it, moved 1 GiB on:
     // the section table and the stored checksum follow.
@@ -398,7 +400,9 @@ TEST(Reading, DevicesPipesAndLargeFiles) {
     write_at(large, tail, moved);
     r = run_object(large, {"-c"});
     EXPECT_RUN(r, 0, "", "");
-    if (!MEMORY_SANITIZED) EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+    if (!MEMORY_SANITIZED) {
+        EXPECT_LT(r.peak_kb, SMALL_RUN_KB);
+    }
     r = run_object(large, {"-w", "-u"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("@(#)otest\n"), std::string::npos) << r.out;

@@ -282,7 +282,9 @@ TEST(Ldd, MemoryOfLargeDlls) {
     kte.add("oxxprog", program(uses, imports));
     RunResult r = ldd(kte, {"oxxprog"});
     EXPECT_EQ(r.status, 0) << r.err;
-    if (!MEMORY_SANITIZED) EXPECT_LT(r.peak_kb, 24 * 1024);
+    if (!MEMORY_SANITIZED) {
+        EXPECT_LT(r.peak_kb, 24 * 1024);
+    }
 }
 
 // Every call of a DLL's function by number is checked against the

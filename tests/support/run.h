@@ -23,7 +23,9 @@ struct RunResult {
     int status = -1; // exit status, or -1 when the program did not exit normally
     std::string out;
     std::string err;
-    long peak_kb = 0; // the program's peak resident memory
+    // The program's peak resident memory; the system counts the test
+    // process's own at the fork too, so it is a bound only where that is small.
+    long peak_kb = 0;
 };
 
 // A fresh temporary directory, removed with its contents when the object dies.
