@@ -47,9 +47,9 @@ run: sample-build
 
 # Runs the tool on every object of the sample installation: the programs
 # oxxmain (release 72) and oxxm61 (release 61) and the DLLs that they use,
-# and oxxbroken, which will not link (see zel_ldd). Stops at the first
-# object that does not load with status 0.
-SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61 oxxbroken
+# and oxxbroken with the old DLL oxxlegacy, which will not link (see
+# zel_ldd). Stops at the first object that does not load with status 0.
+SAMPLE_OBJECTS = oxxmain oxxutil oxxm61 oxxu61 oxxbroken oxxlegacy
 run-all: sample-build
 	@set -e; for object in $(SAMPLE_OBJECTS); do \
 	    echo "==> zel_info -m $$object"; \
