@@ -1,8 +1,8 @@
 // Fuzz target: one object given as bytes is loaded, reported and listed for
 // several option sets, exactly as the tool does it, but in-process. Then the
-// same bytes are read as a DLL and checked by zel_ldd, as the object and as
-// the DLL of a fixed program object; for that the stored checksum is made to
-// hold first, so that the DLL's used DLLs and prototypes are decoded. A run
+// same bytes are read as a DLL and checked by zel_ldd (with -r, -u and -j),
+// as the object and as the DLL of a fixed program object; for that the
+// stored checksum is made to hold first, so that the DLL is loaded whole. A run
 // that ends through the fatal path (StopRun) is a normal outcome; a crash,
 // a sanitizer report or a leak is a finding.
 //
@@ -199,7 +199,9 @@ void check_linkage_once(std::string &bytes) {
     make_checksum_hold(bytes);
     fresh_run();
     try {
-        check_linkage({program_path, object_path});
+        // Every check of zel_ldd: the DLLs' own linkage and unused DLLs, with
+        // the JSON document, which takes the names as they are.
+        check_linkage({program_path, object_path}, LddOptions{true, true}, LddOutput::json);
     } catch (const StopRun &) {
     }
     fflush(stdout);
