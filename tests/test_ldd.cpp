@@ -202,7 +202,8 @@ TEST(Ldd, SharedDllsCyclesAndDuplicateExports) {
 // section; a used-DLL name that reaches /dev/zero is not in proper format.
 // Each is reported with the loader's reason by every object that reaches it,
 // and supplies nothing: the output of an object does not depend on what was
-// checked before it.
+// checked before it. A DLL that loads but whose loading reports an error
+// (a domain that the dictionary lacks) supplies its functions.
 TEST(Ldd, ADllIsSoundOnlyWhenItLoads) {
     objrun::Installation kte;
     objw::ObjSpec lacking = dll({}, {"f1"});
@@ -217,14 +218,18 @@ TEST(Ldd, ADllIsSoundOnlyWhenItLoads) {
     objw::ObjSpec names = dll({"oxxlack"}, {"f4"});
     names.sections[SEC_USED_DLLS].count = 2;
     kte.add("oxxnames", names);
-    kte.add("oxxprog", program({"oxxlack", "oxxout", "oxxext", "oxxnames", "/dev/zero"},
-                               {{"f1", 1}, {"f2", 2}, {"f3", 3}, {"f4", 4}}));
+    objw::ObjSpec domain = dll({}, {"f5"}); // sound, but its loading reports an error
+    domain.symbols.emplace_back("amount", LONG, std::vector<uint32_t>{}, 0, "xxnone");
+    kte.add("oxxdom", domain);
+    kte.add("oxxprog", program({"oxxlack", "oxxout", "oxxext", "oxxnames", "/dev/zero", "oxxdom"},
+                               {{"f1", 1}, {"f2", 2}, {"f3", 3}, {"f4", 4}, {"f5", 6}}));
     const std::string tree = text(R"(oxxprog => $DIR/obj/oxxpro/oprog
     oxxlack => $DIR/obj/oxxlac/olack (damaged)
     oxxout => $DIR/obj/oxxout/oout (damaged)
     oxxext => $DIR/obj/oxxext/oext (damaged)
     oxxnames => $DIR/obj/oxxnam/onames (damaged)
     /dev/zero => /dev/zero (not in proper format)
+    oxxdom => $DIR/obj/oxxdom/odom
 )",
                                   kte.dir());
     const std::string reasons =
@@ -233,7 +238,8 @@ TEST(Ldd, ADllIsSoundOnlyWhenItLoads) {
         "oxxprog: Error: DLL 'oxxext' is damaged: EXT_SYM symbol type is not supported\n"
         "oxxprog: Error: DLL 'oxxnames' is damaged: Object is corrupt: used DLL's section "
         "runs past the end of its data\n"
-        "oxxprog: Error: DLL '/dev/zero' not in proper format.\n";
+        "oxxprog: Error: DLL '/dev/zero' not in proper format.\n"
+        "oxxprog: Error: DLL 'oxxdom': Domain 'xxnone' not found in data dictionary.\n";
     std::string unresolved;
     for (const char *f :
          {"f1' (Hint: Located in DLL: oxxlack", "f2' (Hint: Located in DLL: oxxout",

@@ -440,18 +440,21 @@ void report_dll(const DllImage &d, LinkReport &r) {
     default:
         break;
     }
-    bool ended = false;
+    // A damaged DLL gives its one reason: the loader's fatal message, else
+    // the checksum (what else its loading said came of the damage). A sound
+    // one may have said what does not stop a load, such as a domain that the
+    // dictionary lacks.
     for (const HeldMessage &m : d.load_messages) {
-        if (m.clstext.empty()) continue; // the system error behind a fatal one
-        ended |= m.fatal();
+        if (m.clstext.empty() || m.fatal() != (d.state == DllState::damaged)) continue;
         std::string text = formatted(m.fatal() ? text::DLL_DAMAGED : text::DLL_SAYS, d.name.c_str(),
                                      m.text.c_str());
+        if (m.fatal()) return report_error(r, text);
         if (m.cls != 0)
             report_warning(r, text);
         else
             report_error(r, text);
     }
-    if (d.state == DllState::damaged && !ended)
+    if (d.state == DllState::damaged)
         report_error(
             r, formatted(text::DLL_CHECKSUM, int(d.expected), int(d.computed), d.name.c_str()));
 }
