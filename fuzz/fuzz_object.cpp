@@ -39,6 +39,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "al_stop.h"
 #include "al_strm.h"
@@ -175,21 +176,15 @@ void write_program() {
     objw::write_object_file(p, program_path);
 }
 
-// Makes the stored checksum of the object file hold, when its header is
-// accepted: the header's own four bytes are part of both sums.
+// Makes the stored checksum of the object file hold: it becomes the
+// writer's sum of what the loader sums besides the checksum field itself,
+// whose bytes count in both the loader's sum and the expected value.
 void make_checksum_hold(std::string &bytes) {
-    DllImage d;
-    try {
-        d = read_dll(object_path);
-    } catch (const StopRun &) {
-        return;
-    }
-    if (d.state != DllState::damaged || d.expected == d.computed ||
-        bytes.size() < size_t(HEADER_SIZE))
-        return;
+    if (bytes.size() < size_t(HEADER_SIZE)) return;
+    const uint32_t sum = objw::object_checksum(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     auto *stored = reinterpret_cast<uint8_t *>(bytes.data()) + layout::CHECKSUM_AT;
-    uint32_t own = uint32_t(stored[0]) + stored[1] + stored[2] + stored[3];
-    put_be(stored, d.computed - own, 4);
+    if (get_be(stored, 4) == sum) return;
+    put_be(stored, sum, 4);
     write_object(bytes);
 }
 
