@@ -49,10 +49,13 @@ struct Scanned {
     uint32_t info, mask;
     std::string objname;
 };
-Scanned scan(std::vector<std::string> args) {
+void set_sample_env() {
     setenv("KTE", SAMPLE_KTE, 1);
     setenv("KTE_LOG", objrun::test_log().c_str(), 1);
     setenv("USER", "tester", 1);
+}
+Scanned scan(std::vector<std::string> args) {
+    set_sample_env();
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -105,9 +108,7 @@ TEST(CommandLine, SetInstallationHome) {
         run_zel_info({"-set", "KTE=" SAMPLE_KTE, "-m", "oxxmain"},
                      {"KTE", "KTE_LOG=" + elsewhere.path(), "USER=tester"}, elsewhere.path());
     RunResult env = run_zel_info({"-m", "oxxmain"}, sample_env, elsewhere.path());
-    EXPECT_EQ(set.status, 0);
-    EXPECT_EQ(set.err, "");
-    EXPECT_EQ(set.out, env.out);
+    EXPECT_RUN(set, 0, env.out, "");
     EXPECT_NE(set.out.find("\nPathname\t= " SAMPLE_KTE "/obj/oxxmai/omain\n"), std::string::npos);
 }
 
@@ -146,9 +147,7 @@ TEST(CommandLine, UsageAndIllegalOptions) {
     }
     // An empty argument vector: the program goes by its own name (in the
     // usage text, or in start-up's message when no shared memory is loaded).
-    setenv("KTE", SAMPLE_KTE, 1);
-    setenv("KTE_LOG", objrun::test_log().c_str(), 1);
-    setenv("USER", "tester", 1);
+    set_sample_env();
     char *no_args[] = {nullptr};
     testing::internal::CaptureStderr();
     EXPECT_EQ(zel_info_main(0, no_args), 1);
@@ -167,18 +166,13 @@ TEST(CommandLine, UsageAndIllegalOptions) {
 // form (-qefile) or with the name as the next argument.
 TEST(CommandLine, Redirections) {
     TempDir tmp;
-    std::string err_file = tmp.path() + "/err";
-    RunResult r = run_zel_info({"-qe" + err_file, "-y"}, sample_env);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "");
+    const std::string err_file = tmp.path() + "/err", out_file = tmp.path() + "/out";
+    EXPECT_RUN(run_zel_info({"-qe" + err_file, "-y"}, sample_env), 1, "", "");
     EXPECT_EQ(read_file(err_file), "zel_info: illegal option y\n" + usage_text());
-    r = run_zel_info({"-V", "-qo", tmp.path() + "/out"}, sample_env);
-    EXPECT_EQ(r.status, 0);
-    r = run_zel_info({"-c", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.status, 0);
-    r = run_zel_info({"-s", "-qo", tmp.path() + "/out", "-m", "oxxmain"}, sample_env);
-    EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(read_file(tmp.path() + "/out").rfind("\n" + objrun::banner("SYMBOL TABLE"), 0), 0u);
+    EXPECT_EQ(run_zel_info({"-V", "-qo", out_file}, sample_env).status, 0);
+    EXPECT_EQ(run_zel_info({"-c", "-qo", out_file, "-m", "oxxmain"}, sample_env).status, 0);
+    EXPECT_RUN(run_zel_info({"-s", "-qo", out_file, "-m", "oxxmain"}, sample_env), 0, "", "");
+    EXPECT_EQ(read_file(out_file).rfind("\n" + objrun::banner("SYMBOL TABLE"), 0), 0u);
 }
 
 // A report that cannot be written ends the run with status 1 and one
@@ -198,10 +192,9 @@ TEST(CommandLine, ReportThatCannotBeWritten) {
     EXPECT_RUN(run_onto(OUT_CLOSED, ZEL_INFO_BIN, {"-m", "-h", "oxxmain"}), 1, "",
                "zel_info" + write_error + "Bad file descriptor\n");
     int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    for (const char *option : {"-h", "-i"}) {
+    for (const char *option : {"-h", "-i"})
         EXPECT_RUN(run_onto(full, ZEL_INFO_BIN, {"-m", option, "oxxutil"}), 1, "",
                    "zel_info" + write_error + "No space left on device\n");
-    }
     RunResult broken = run_program(ZEL_LDD_BIN, {"-m", "oxxbroken"}, env);
     EXPECT_EQ(broken.status, 1);
     EXPECT_RUN(run_onto(full, ZEL_LDD_BIN, {"-m", "oxxbroken"}), 1, "",
@@ -212,8 +205,7 @@ TEST(CommandLine, ReportThatCannotBeWritten) {
     close(fds[0]); // nobody reads
     RunResult gone = run_onto(fds[1], ZEL_INFO_BIN, {"-m", "oxxmain"});
     close(fds[1]);
-    EXPECT_EQ(gone.status, -1); // ended by the signal
-    EXPECT_EQ(gone.err, "");
+    EXPECT_RUN(gone, -1, "", ""); // ended by the signal
     EXPECT_EQ(read_file(log.path() + "/log.zel_info"), "");
 }
 

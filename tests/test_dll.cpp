@@ -13,7 +13,6 @@
 #include "objrun.h"
 #include "zel.h"
 #include "zel_dll.h"
-#include "zel_error.h"
 #include "zel_symtab.h"
 
 using namespace objrun;
@@ -149,13 +148,12 @@ TEST_F(DllLoadTest, BadDllsAreReportedOrEndTheRun) {
     EXPECT_EQ(fn("f"), nullptr);
     EXPECT_EQ(c.err, "prog: Error: DLL '" + bad->name + "' not in proper format.\n");
 
-    add_dll_list((dir.path() + "/omissing").c_str());
+    const std::string missing = dir.path() + "/omissing";
+    add_dll_list(missing.c_str());
     c = capture([] { load_next_dll(); });
     EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.err, dir.path() +
-                         "/omissing: No such file or directory\nprog: Fatal Error: Can't "
-                         "open DLL '" +
-                         dir.path() + "/omissing' for reading\n\n  2 ERRORS    REPORTED.\n\n");
+    EXPECT_EQ(c.err, missing + ": No such file or directory\nprog: Fatal Error: Can't open DLL '" +
+                         missing + "' for reading\n\n  2 ERRORS    REPORTED.\n\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -306,7 +304,9 @@ class DllReport : public testing::Test {
 TEST_F(DllReport, LibraryOfBothReleases) {
     for (int relno : {72, 61}) {
         for (int32_t revision : {7, 0}) {
-            SCOPED_TRACE(std::to_string(relno) + " revision " + std::to_string(revision));
+            const std::string release =
+                "relno " + std::to_string(relno) + "\nrevision " + std::to_string(revision) + "\n";
+            SCOPED_TRACE(release);
             std::string protos = PROTOTYPES, ds = LIBRARY_DS;
             if (relno == 61) {
                 protos = replaced(
@@ -319,10 +319,7 @@ TEST_F(DllReport, LibraryOfBothReleases) {
             std::string plain = protos;
             for (const char *d : {"Formats a code.\n", "Logs a line.\n", "Sums values.\n"})
                 plain = replaced(plain, d, "");
-            const std::string path =
-                write(objw::parse_description("relno " + std::to_string(relno) + "\nrevision " +
-                                              std::to_string(revision) + "\n" + LIBRARY),
-                      "olib");
+            const std::string path = write(objw::parse_description(release + LIBRARY), "olib");
             EXPECT_EQ(report("-e", path), plain);
             EXPECT_EQ(report("-u", path), USAGE);
             EXPECT_EQ(report("-eu", path), USAGE + protos);
@@ -351,15 +348,15 @@ function long dup(
 
 First one.
 )");
-    for (const char *relno : {"72", "61"}) {
-        const std::string path = write(objw::parse_description(std::string("relno ") + relno + R"(
+    for (const bool r61 : {false, true}) {
+        const std::string first = r61 ? "relno 61\nproto dup fun=0 flags=LONG|0x10000"
+                                      : "relno 72\nproto dup fun=0 flags=LONG";
+        const std::string path = write(objw::parse_description(first + R"(
 kind dll
 revision 1
 function dup
 function dup
 function after
-proto dup fun=0 flags=)" + (relno[0] == '6' ? "LONG|0x10000" : "LONG") +
-                                                               R"(
 proto dup fun=1 flags=DOUBLE
 arg lost flags=STRING|WHERE_USED domain=xxcode dims=1,2 where=4
 proto after fun=2 flags=LONG
@@ -369,14 +366,13 @@ describe 1 Second one.
 describe 2 Comes after.
 )"),
                                        "odup");
-        EXPECT_RUN(run_object(path, {"-eu"}), 0, want,
-                   relno[0] == '7' ? ""
-                                   : "odup: Warning: Function 'dup' in DLL '" + path +
-                                         "' ignored. Taken from DLL '" + path + "'\n");
+        const std::string warning = "odup: Warning: Function 'dup' in DLL '" + path +
+                                    "' ignored. Taken from DLL '" + path + "'\n";
+        EXPECT_RUN(run_object(path, {"-eu"}), 0, want, r61 ? warning : "");
     }
 }
 
-objw::FunctionEntry from_dll(std::string name, uint32_t number) {
+objw::FunctionEntry dllfn(std::string name, uint32_t number) {
     return {std::move(name), FUNCTION | EXTERN, number};
 }
 
@@ -394,11 +390,7 @@ TEST_F(DllReport, ProgramsOfBothReleases) {
     } cases[] = {
         {72,
          {"olib1", "olib2", "olib1", "olib3"},
-         {{"main"},
-          from_dll("f_one", 1),
-          from_dll("f_three", 3),
-          from_dll("f_zero", 0),
-          from_dll("f_two", 2)},
+         {{"main"}, dllfn("f_one", 1), dllfn("f_three", 3), dllfn("f_zero", 0), dllfn("f_two", 2)},
          "Used DLL\\t= olib1\nUsed DLL\\t= olib2\nUsed DLL\\t= olib3\n",
          R"(function f_one                     (Hint: Located in DLL: olib1)
 function f_three                   (Hint: Located in DLL: olib3)
@@ -412,7 +404,7 @@ function f_two                     (Hint: Located in DLL: olib2)
 )"},
         {61,
          {"olib1", "olib2"},
-         {{"main"}, from_dll("g_two", 2), from_dll("g_zero", 0), {"report"}},
+         {{"main"}, dllfn("g_two", 2), dllfn("g_zero", 0), {"report"}},
          "Used DLL\\t= olib1\nUsed DLL\\t= olib2\n",
          "function g_two                     (Hint: Located in DLL: olib2)\n",
          R"(0   <0>
@@ -421,7 +413,7 @@ function f_two                     (Hint: Located in DLL: olib2)
 3   <3>
 )"},
         // The DLL HINTS heading stands even when no function has a DLL.
-        {72, {"olib1"}, {from_dll("f_zero", 0)}, "Used DLL\\t= olib1\n", "", "0   f_zero\n"},
+        {72, {"olib1"}, {dllfn("f_zero", 0)}, "Used DLL\\t= olib1\n", "", "0   f_zero\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.relno);

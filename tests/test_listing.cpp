@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "al_strm.h"
@@ -17,7 +16,6 @@
 #include "objrun.h"
 #include "zel.h"
 #include "zel_asm.h"
-#include "zel_error.h"
 #include "zel_print.h"
 #include "zel_symtab.h"
 
@@ -27,14 +25,6 @@ using namespace objrun;
 
 // What `-i` prints in front of the listing: the banner after an empty line.
 const std::string LISTING_HEAD = "\n" + objrun::banner("ASSEMBLER CODE") + "\n";
-
-// Assembles the left side of `raw` into `desc`, lists it with -i and expects
-// the right side, status 0 and nothing on standard error.
-void expect_listing(objw::ObjSpec desc, std::string_view raw) {
-    SideBySide code = side_by_side(raw);
-    desc.code = assemble(code.source);
-    EXPECT_RUN(TestObject(desc).run({"-i"}), 0, LISTING_HEAD + code.listing, "");
-}
 
 // ---------------------------------------------------------------------------
 // An object that uses every operand format, each kind of instruction once
@@ -77,17 +67,9 @@ objw::ObjSpec coverage_object() {
     s.symbols.push_back({"far_str", STRING, {}, 10}); // 301
     s.functions = {{"main"}, {"report"}, {"fmt_line"}, {"util_sum", FUNCTION | EXTERN, 1}};
     s.global_functions = {"chr$", "bit.and", "printf"};
-    s.strings = {"cov.4gl",
-                 "Total: ",
-                 "",
-                 "open",
-                 "closed",
-                 "\2AQBgAAE",
-                 "\1AAAAZ0z",
-                 std::string(250, '-'),
-                 "Report of %s",
-                 std::string(65300, '='),
-                 "far.4gl"};
+    const std::string ruler(250, '-'), wide(65300, '=');
+    s.strings = {"cov.4gl", "Total: ",      "",   "open",   "closed", "\2AQBgAAE", "\1AAAAZ0z",
+                 ruler,     "Report of %s", wide, "far.4gl"};
     s.doubles = {"0.5", "100", "3.14159"};
     return s;
 }
@@ -97,7 +79,8 @@ objw::ObjSpec coverage_object() {
 // of main branches back; S_JSR 2 3 calls util_sum,
 // a DLL function; S_JSR_0 1 names function 1, where symbol 1 is total.
 TEST(Listing, EveryOpcodeAndOperandFormat) {
-    expect_listing(coverage_object(), R"(
+    objw::ObjSpec s = coverage_object();
+    SideBySide code = side_by_side(R"(
                                |
                                | function main:
 main:     .function 0          |     0\tSUB_TEXT   size(170) funnr <0>
@@ -266,6 +249,8 @@ sw3end:   LINE 4464 39         |   375\tLINE       70000   far.4gl
           .link args 2         |   395\tSUB_LINK   1 arguments, 0 locals, 0 externs/global/statics:
                                | \t\t   (val)     name
 )");
+    s.code = assemble(code.source);
+    EXPECT_RUN(TestObject(s).run({"-i"}), 0, LISTING_HEAD + code.listing, "");
 }
 
 // Positions above 99999: one function of 19999 PUSHLONG instructions (5 bytes
@@ -357,19 +342,16 @@ other:    .function 1       |    30\tSUB_TEXT   size(8) funnr <1>
           PUSH_B 0          |    62\tPUSH_B     WIDE
           LINE 5 11         |    64\tLINE       5   customer.4gl)");
     s.code = assemble(code.source);
+    code.listing.replace(code.listing.find("MARK"), 4, s.strings[0]);
+    code.listing.replace(code.listing.find("WIDE"), 4, s.symbols[0].name);
     RunResult r = TestObject(s).run({"-i"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    code.listing.replace(code.listing.find("MARK"), 4, s.strings[0]);
-    EXPECT_TRUE(r.out == LISTING_HEAD +
-                             code.listing.replace(code.listing.find("WIDE"), 4, s.symbols[0].name))
-        << r.out.substr(0, 2000);
+    EXPECT_TRUE(r.out == LISTING_HEAD + code.listing) << r.out.substr(0, 2000);
 
     s.functions = {};
     s.code = {};
-    r = TestObject(s).run({"-i"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, LISTING_HEAD);
+    EXPECT_RUN(TestObject(s).run({"-i"}), 0, LISTING_HEAD, "");
 }
 
 // Code that runs on past the end of the file reads as zeros, NOPs, and the
@@ -380,9 +362,8 @@ TEST(Listing, CodePastTheEndOfTheFile) {
     s.descriptions = s.addinfo = false;
     s.code = assemble("RET");
     s.sections[SEC_CODE].size = 3;
-    RunResult r = TestObject(s).run({"-i"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, LISTING_HEAD + text("    0\tRET     \n    1\tNOP     \n    2\tNOP     \n"));
+    EXPECT_RUN(TestObject(s).run({"-i"}), 0,
+               LISTING_HEAD + text("    0\tRET     \n    1\tNOP     \n    2\tNOP     \n"), "");
 
     s.sections[SEC_CODE].size = (16 << 20) + 2;
     EXPECT_RUN(TestObject(s).run({"-i"}), 1, LISTING_HEAD + text("    0\tRET     \n"),
@@ -394,14 +375,15 @@ TEST(Listing, CodePastTheEndOfTheFile) {
 // Invalid and damaged code. Each object has one well-formed function (a
 // LINE, a NOP and the RET) followed by the instruction under test at
 // position 25; the run ends with status 1, the message on standard error,
-// and everything listed before it on standard output.
+// and everything listed before it on standard output. The object has
+// doubles but no global functions: numbers past a list's end and numbers
+// into an empty list name nothing.
 
 objw::ObjSpec faulty_object(const std::string &tail) {
     objw::ObjSpec s;
     s.flags = objflag::DEBUG;
     s.symbols = {{"counter", LONG}, {"name", STRING, {}, 20}};
     s.functions = {{"main"}};
-    s.global_functions = {"chr$"};
     // Offsets 0 and 10; the second is an extended line text whose real file
     // name would be at offset 125 ("AAB9").
     s.strings = {"err.4gl", "\2AAB9AAA"};
@@ -547,7 +529,7 @@ TEST_F(ListingInProcess, WithoutInfoBitsFramesNeedFunctions) {
     EXPECT_TRUE(c.stopped);
     EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()),
               text("    0\tNOP     \n\nfunction "));
-    EXPECT_EQ(c.err, ": Fatal Error: Function with offset '1' not found.\n" + SUMMARY_ONE_ERROR);
+    EXPECT_EQ(c.err, fatal("Function with offset '1' not found.", ""));
     sclose(s);
 }
 
@@ -555,7 +537,8 @@ TEST_F(ListingInProcess, WithoutInfoBitsFramesNeedFunctions) {
 // function is listed with the function's name in front, a symbol of the
 // global scope (or of none) and a function by name alone, a string constant
 // in quotes. A whole listing, whose cache of names must leave out the first
-// and the last, and a single instruction list them alike.
+// and the last, and a single instruction list them alike; a position outside
+// the code ends the run.
 TEST_F(ListingInProcess, SymbolsOfAFunctionsScopeCarryItsName) {
     zel.global_scope = addsymbol(nullptr, "", 0, TOK_FUNCTION, 0, 0, 0, 0);
     Symbol *fn = addsymbol(zel.global_scope, "report", FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
@@ -567,17 +550,21 @@ TEST_F(ListingInProcess, SymbolsOfAFunctionsScopeCarryItsName) {
         zel.symnr.push_back(s);
         add_symbol_list(s);
     }
-    set_code(assemble("PUSH 1\nPUSH 2\nPUSH 3\nPUSH 0\nS_JSR_0 0"));
+    set_code(assemble("PUSH 1\nPUSH 2\nPUSH 3\nPUSH 0\nS_JSR_0 0\nPUSHS 0"));
     const std::string listed = text("    0\tPUSH       report.n\n"
                                     "    3\tPUSH       total\n"
                                     "    6\tPUSH       \"Total: \"\n"
                                     "    9\tPUSH       v\n"
-                                    "   12\tS_JSR_0    report\n");
+                                    "   12\tS_JSR_0    report\n"
+                                    "   15\tPUSHS      \"t\"\n");
     STREAM *s = smemopen(nullptr, 0, "w");
     write_assembler(s);
     for (size_t pos = 0; pos < zel.code.size;)
         pos += size_t(print_instruction(pos, s));
     EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()), listed + listed);
+    Captured c = capture([&] { print_instruction(zel.code.size, s); });
+    EXPECT_TRUE(c.stopped);
+    EXPECT_EQ(c.err, fatal("Object is corrupt: instruction outside the code", ""));
     sclose(s);
 }
 
@@ -601,22 +588,6 @@ TEST_F(ListingInProcess, ListingLeavesStandardOutputOpen) {
     EXPECT_EQ(sopen_count(), streams);
 }
 
-// One instruction at a position, with its function line; a position
-// outside the code ends the run.
-TEST_F(ListingInProcess, OneInstruction) {
-    set_code(assemble("NOP\nPUSHS 0\nPUSH 0"));
-    STREAM *s = smemopen(nullptr, 0, "w");
-    EXPECT_EQ(print_instruction(1, s), 3);
-    EXPECT_EQ(print_instruction(4, s), 3);
-    EXPECT_EQ(std::string(smem_data(s).begin(), smem_data(s).end()),
-              text("    1\tPUSHS      \"t\"\n    4\tPUSH       v\n"));
-    Captured c = capture([&] { print_instruction(7, s); });
-    EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.err, ": Fatal Error: Object is corrupt: instruction outside the code\n" +
-                         SUMMARY_ONE_ERROR);
-    sclose(s);
-}
-
 // The compiler's listing file: the heading, then the listing; a file that
 // cannot be made ends the run.
 TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
@@ -633,10 +604,8 @@ TEST_F(ListingInProcess, OpenAssemblerWritesTheHeading) {
     zel.listing_name = dir.path() + "/none/list.txt";
     Captured c = capture([] { open_assembler(); });
     EXPECT_TRUE(c.stopped);
-    EXPECT_EQ(c.err, zel.listing_name +
-                         ": No such file or directory\n: Fatal Error: Can't open "
-                         "output file '" +
-                         zel.listing_name + "'.\n\n" + SUMMARY_ONE_ERROR);
+    EXPECT_EQ(c.err, zel.listing_name + ": No such file or directory\n" +
+                         fatal("Can't open output file '" + zel.listing_name + "'.\n", ""));
 }
 
 } // namespace

@@ -186,14 +186,6 @@ TEST_F(Messages, ErrorLimit) {
                      "-------- Too many errors, good bye.\n\n 61 ERRORS    REPORTED.\n\n");
 }
 
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The time stamp in front of each line of a block, in UTC here.
 const std::string HEADER = R"(\d{4}-\d\d-\d\d\[\d\d:\d\d:\d\d\(UTC\+00:00\)\]:)";
 
@@ -242,7 +234,10 @@ TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
     EXPECT_EQ(c.err, "zel_info: cannot open f - error 2 (No such file or directory)\n"
                      "zel_info: two\nlines\n");
 
-    std::vector<std::string> lines = lines_of(log_text());
+    std::istringstream log(log_text());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
     ASSERT_EQ(lines.size(), 17u);
     const char *expected[] = {
         "E:tester: $",
@@ -321,7 +316,8 @@ TEST_F(Log, DestinationsAndDisabling) {
 // A tool run beside a process that keeps the log file locked gives up the
 // lock after its retries, says so, still writes its block and ends as usual
 // (here with a report of its own: the installation lacks its locale
-// definitions).
+// definitions). A report that is fatal (a system locale that cannot be set)
+// ends the run.
 TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
     objrun::Installation kte;
     std::filesystem::remove(kte.dir() + "/lib/tss_locale");
@@ -333,19 +329,26 @@ TEST_F(Log, ToolGivesUpALockHeldElsewhere) {
     fl.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(fd, F_SETLK, &fl), 0);
 
-    RunResult r = run_zel_info({"-c", "-m", SAMPLE_KTE "/obj/oxxmai/omain"},
-                               {"KTE=" + kte.dir(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
+    auto run = [&] {
+        return run_zel_info({"-c", "-m", SAMPLE_KTE "/obj/oxxmai/omain"},
+                            {"KTE=" + kte.dir(), "KTE_LOG=" + dir.path(), "KTE_USER=tester"});
+    };
+    RunResult r = run();
     close(fd);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " + kte.dir() +
-                         "/lib/tss_locale\n"
-                         "lock_handling: Resource temporarily unavailable\n");
+    EXPECT_RUN(r, 0, "",
+               "zel_info: (ISO-8859-1) *** Error in TSSinitialize:\nCan't open " + kte.dir() +
+                   "/lib/tss_locale\nlock_handling: Resource temporarily unavailable\n");
     EXPECT_NE(log_text().find(":E:tester: Can't open " + kte.dir() + "/lib/tss_locale\n"),
               std::string::npos);
     // Logged by the tool's handler of the text support's reports.
     EXPECT_NE(log_text().find("Log message called from zel/zel_info: #"), std::string::npos);
     EXPECT_NE(log_text().find(" keyword: signal handler\n"), std::string::npos);
+
+    write_file(kte.dir() + "/lib/tss_locale", "BAD ISO-8859-1 no_such_locale.xyz ISO88591 1 1\n");
+    write_file(kte.dir() + "/lib/user.cfg", "charset = BAD\n");
+    EXPECT_RUN(run(), 1, "",
+               "zel_info: (BAD) *** Error in TSSsetlocale:\n"
+               "Can't set NLS locale 'no_such_locale.xyz'\n");
 }
 
 } // namespace

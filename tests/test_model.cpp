@@ -192,9 +192,8 @@ TEST(Header, ReadErrorsNameTheStepOfTheSection) {
         init_zel_struct();
         Captured c = capture([&] { read_section(hdr, i); });
         EXPECT_TRUE(c.stopped) << i;
-        EXPECT_EQ(c.err, "read_" + std::string(steps[i]) +
-                             ": Resource temporarily unavailable\n: Fatal Error: Error 11 while "
-                             "reading 'oxxmodtest'\n\n  1 ERROR     REPORTED.\n\n");
+        EXPECT_EQ(c.err, "read_" + std::string(steps[i]) + ": Resource temporarily unavailable\n" +
+                             objrun::fatal("Error 11 while reading 'oxxmodtest'", ""));
         sclose(s);
         close(fds[1]);
     }
@@ -356,10 +355,6 @@ Symbol *var(const std::string &name) {
     return addsymbol(nullptr, name.c_str(), IDENTIFIER, TOK_VARIABLE, 0, 0, 0, 0);
 }
 
-Symbol *fun(const std::string &name) {
-    return addsymbol(nullptr, name.c_str(), FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
-}
-
 int keywords_entered() {
     int n = 0;
     for (const Symbol *k = keyword; k->tok != 0; ++k)
@@ -409,7 +404,7 @@ TEST_F(Symtab, NameIndexFindsKeywordsAndSymbols) {
 
     // Namesakes share the first one's text, the newest right behind it;
     // lookups match scope and kind, or scope and flags.
-    Symbol *v = var("total"), *f = fun("total");
+    Symbol *v = var("total"), *f = addsymbol(nullptr, "total", FUNCTION, TOK_FUNCTION, 0, 0, 0, 0);
     Symbol *g = addsymbol(nullptr, "total", LONG, TOK_VARIABLE, 1, 0, 0, 0);
     EXPECT_EQ(v->namesake, g);
     EXPECT_EQ(g->namesake, f);

@@ -1,8 +1,8 @@
 // Whole objects of both releases loaded by the built tool, and its report,
 // compared byte for byte: what each section becomes, the trailing blocks,
-// objects whose sections lie out of order and objects found by name; type,
-// dimension and option rendering, the flags, and the whole report for each
-// option set that changes the layout. Dates in-process.
+// objects whose sections lie out of order; type, dimension and option
+// rendering, the flags, and the whole report for each option set that
+// changes the layout. Dates in-process.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,10 +19,9 @@ using namespace objrun;
 
 namespace {
 
-std::string numbered(unsigned n) {
-    char b[16];
-    snprintf(b, sizeof b, "%-3u", n);
-    return b;
+// A table line's number, padded to three columns.
+std::string numbered(size_t n) {
+    return (std::to_string(n) + "  ").substr(0, 3);
 }
 
 objw::SymbolEntry with_width(objw::SymbolEntry e, int width) {
@@ -37,51 +36,41 @@ struct SymbolCase {
     std::string shown;
 };
 
-const std::vector<SymbolCase> &symbol_cases() {
-    static const std::vector<SymbolCase> cases = {
-        {{"counter", LONG}, " long @"},
-        {{"ext_count", LONG | EXTERN}, " extern long @"},
-        {{"matrix", LONG | ARRAY, {3, 4}}, " long @(3,4)"},     // 1-byte sizes
-        {{"history", DOUBLE | ARRAY, {400}}, " double @(400)"}, // 2-byte sizes
-        {{"big", LONG | ARRAY, {70000}}, " long @(70000)"},     // 4-byte sizes
-        {{"grid", LONG | ARRAY, {2, 3, 4, 5}}, " long @(2,3,4,5)"},
-        {with_width({"w4", LONG | ARRAY, {7, 8}}, 4), " long @(7,8)"},
-        {with_width({"w2", STRING, {}, 9}, 2), " string @(9)"},
-        {{"names", STRING | ARRAY | FIXED, {5}, 40}, " string @(5,40) fixed"},
-        {{"wide", STRING | ARRAY | FIXED, {2, 3}, 300}, " string @(2,3,300) fixed"},
-        {{"buffer", STRING, {}, 300}, " string @(300)"},
-        {{"huge", STRING, {}, 100000}, " string @(100000)"},
-        {{"title", STRING | EXTERN, {}, 60}, " extern string @(60)"},
-        {{"code", STRING, {}, 10, "xxcode"}, " domain xxcode @"},
-        {{"cnames", STRING | ARRAY | FIXED, {5}, 20, "xxname"}, " domain xxname @(20) fixed"},
-        {{"total", DOUBLE, {}, 0, "xxamount"}, " domain xxamount @"},
-        {{"missing", DOUBLE, {}, 0, "xxnosuch"}, " double @"},
-        {{"xxcust", LONG | DD_NAME | EXTERN}, " extern DD_NAME long @"},
-        {{"main.i", LONG}, " long @"},
-    };
-    return cases;
-}
-
-std::vector<uint8_t> frames(int n) {
-    std::vector<uint8_t> code;
-    for (int i = 0; i < n; i++) {
-        std::vector<uint8_t> f = objw::function_frame(uint16_t(i));
-        code.insert(code.end(), f.begin(), f.end());
-    }
-    return code;
-}
+const std::vector<SymbolCase> SYMBOL_CASES = {
+    {{"counter", LONG}, " long @"},
+    {{"ext_count", LONG | EXTERN}, " extern long @"},
+    {{"matrix", LONG | ARRAY, {3, 4}}, " long @(3,4)"},     // 1-byte sizes
+    {{"history", DOUBLE | ARRAY, {400}}, " double @(400)"}, // 2-byte sizes
+    {{"big", LONG | ARRAY, {70000}}, " long @(70000)"},     // 4-byte sizes
+    {{"grid", LONG | ARRAY, {2, 3, 4, 5}}, " long @(2,3,4,5)"},
+    {with_width({"w4", LONG | ARRAY, {7, 8}}, 4), " long @(7,8)"},
+    {with_width({"w2", STRING, {}, 9}, 2), " string @(9)"},
+    {{"names", STRING | ARRAY | FIXED, {5}, 40}, " string @(5,40) fixed"},
+    {{"wide", STRING | ARRAY | FIXED, {2, 3}, 300}, " string @(2,3,300) fixed"},
+    {{"buffer", STRING, {}, 300}, " string @(300)"},
+    {{"huge", STRING, {}, 100000}, " string @(100000)"},
+    {{"title", STRING | EXTERN, {}, 60}, " extern string @(60)"},
+    {{"code", STRING, {}, 10, "xxcode"}, " domain xxcode @"},
+    {{"cnames", STRING | ARRAY | FIXED, {5}, 20, "xxname"}, " domain xxname @(20) fixed"},
+    {{"total", DOUBLE, {}, 0, "xxamount"}, " domain xxamount @"},
+    {{"missing", DOUBLE, {}, 0, "xxnosuch"}, " double @"},
+    {{"xxcust", LONG | DD_NAME | EXTERN}, " extern DD_NAME long @"},
+    {{"main.i", LONG}, " long @"},
+};
 
 objw::ObjSpec program(int relno, uint32_t flags) {
     objw::ObjSpec s;
     s.relno = relno;
     s.flags = flags;
     s.compnr = {1207, -6011, 88};
-    for (const SymbolCase &c : symbol_cases())
+    for (const SymbolCase &c : SYMBOL_CASES)
         s.symbols.push_back(c.entry);
     s.used_dlls = {"oxxutil", "oxxother"};
     s.functions = {
         {"main"}, {"report"}, {"util_fmt", FUNCTION | EXTERN, 2}, {"nodll", FUNCTION | EXTERN, 0}};
-    s.code = frames(2);
+    s.code = objw::function_frame(0);
+    const std::vector<uint8_t> frame1 = objw::function_frame(1);
+    s.code.insert(s.code.end(), frame1.begin(), frame1.end());
     s.global_functions = {"chr$", "printf"};
     s.strings = {"Hello, world", "say \"hi\"", "", "two\nlines"};
     s.doubles = {"3.14159", "1e10"};
@@ -96,7 +85,7 @@ std::string tables_report(int relno, uint32_t flags) {
     bool debug = flags & objflag::DEBUG;
     std::string out = "\n" + banner("SYMBOL TABLE") + "\n";
     unsigned i = 0;
-    for (const SymbolCase &c : symbol_cases()) {
+    for (const SymbolCase &c : SYMBOL_CASES) {
         std::string name =
             (c.entry.flags & EXTERN) || debug ? c.entry.name : "<" + std::to_string(i) + ">";
         std::string line = c.shown;
@@ -123,22 +112,19 @@ const std::string MISSING_DOMAIN = error_line("Domain 'xxnosuch' not found in da
 // order, then the records of the domains section. The missing domain is
 // not fatal.
 TEST(Load, BothReleasesLoadEverySection) {
-    const struct {
-        int relno;
-        uint32_t flags;
-    } variants[] = {
+    const std::pair<int, uint32_t> variants[] = {
         {72, 0}, {72, objflag::DEBUG}, {61, 0}, {61, objflag::DEBUG}, {61, objflag::PROFILE}};
-    for (auto v : variants) {
-        SCOPED_TRACE("relno " + std::to_string(v.relno) + " flags " + std::to_string(v.flags));
-        const objw::ObjSpec desc = program(v.relno, v.flags);
+    for (const auto &[relno, flags] : variants) {
+        SCOPED_TRACE("relno " + std::to_string(relno) + " flags " + std::to_string(flags));
+        const objw::ObjSpec desc = program(relno, flags);
         TestObject obj(desc);
-        EXPECT_RUN(obj.run({"-s"}), 0, tables_report(v.relno, v.flags), MISSING_DOMAIN);
+        EXPECT_RUN(obj.run({"-s"}), 0, tables_report(relno, flags), MISSING_DOMAIN);
         RunResult r = obj.run();
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, MISSING_DOMAIN);
         EXPECT_EQ(blocks(r.out, "USED DLL'S", "ASSEMBLER CODE"),
                   "\n" + banner("USED DLL'S") + "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\n" +
-                      tables_report(v.relno, v.flags) + "\n" + banner("DOMAINS") +
+                      tables_report(relno, flags) + "\n" + banner("DOMAINS") +
                       "\nxxcode\nxxname\nxxamount\nxxnosuch\nxxcount\n\n" +
                       banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n" + desc.idents[1] +
                       "\n\n" + banner("COMPNR CHECKS") +
@@ -160,15 +146,15 @@ TEST(Load, RawSymbolEntries) {
         {72, {0, 0, 0x10, 0x11, 0x01, 0, 1, 0x11, 0x70}, " long <0>(70000)"},
         {72, {0, 0, 0x04, 0x01}, " DD_NAME long <0>"}, // no size data at all
     };
+    const std::string no_functions = "\n" + banner("FUNCTION TABLE") + "\n";
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
         objw::ObjSpec desc;
         desc.relno = c.relno;
         desc.sections[SEC_SYMTAB].raw = c.bytes;
         desc.sections[SEC_SYMTAB].count = 1;
-        TestObject obj(desc);
-        RunResult r = obj.run({"-s"});
-        EXPECT_EQ(r.status, 0) << c.line;
-        EXPECT_EQ(block(r.out, "SYMBOL TABLE"), banner("SYMBOL TABLE") + "\n0  " + c.line + "\n");
+        EXPECT_RUN(TestObject(desc).run({"-s"}), 0,
+                   "\n" + banner("SYMBOL TABLE") + "\n0  " + c.line + "\n" + no_functions, "");
     }
 }
 
@@ -191,31 +177,20 @@ TEST(Load, RawPrototypeRecord) {
                "");
 }
 
-objw::ObjSpec dll_object() {
-    objw::ObjSpec s;
-    s.kind = objw::Kind::Dll;
-    s.prototypes = {{"fmt", 0, LONG, {{"code", LONG}}}, {"sum", 1, DOUBLE}};
-    s.functions = {{"fmt"}, {"sum"}, {"helper"}};
-    s.code = frames(3);
-    s.usage = "Usage text\nsecond line";
-    s.function_descriptions = {{1, "Sums."}, {0, "Formats."}};
-    s.addinfo_records = {"build=test", "origin=otest.4gl"};
-    return s;
-}
-
+// A checksum of the additional information that does not match is an error
+// that lets the report go on; without records it is not compared.
 TEST(Load, AdditionalInformationChecksum) {
-    objw::ObjSpec desc = dll_object();
+    objw::ObjSpec desc;
+    desc.kind = objw::Kind::Dll;
+    desc.usage = "Usage text";
+    desc.addinfo_records = {"build=test", "origin=otest.4gl"};
     desc.addinfo_checksum = 7;
-    RunResult r = TestObject(desc).run();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, error_line("checksum for additional info failed, expected 7, but found " +
-                                std::to_string(objw::addinfo_sum(desc.addinfo_records))));
-    EXPECT_NE(block(r.out, "ASSEMBLER CODE"), "");
-
-    desc.addinfo_records.clear(); // data length 0: not compared
-    r = TestObject(desc).run();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    const std::string usage = "\n" + banner("DLL USAGE DESCRIPTION") + "\nUsage text\n";
+    EXPECT_RUN(TestObject(desc).run({"-u"}), 0, usage,
+               error_line("checksum for additional info failed, expected 7, but found " +
+                          std::to_string(objw::addinfo_sum(desc.addinfo_records))));
+    desc.addinfo_records.clear();
+    EXPECT_RUN(TestObject(desc).run({"-u"}), 0, usage, "");
 }
 
 // The sections are found by their offsets, in any order and with gaps:
@@ -274,7 +249,7 @@ TEST(Report, TypeWordsDimensionsAndOptions) {
     desc.flags = objflag::DEBUG;
     std::string want = "\n" + banner("SYMBOL TABLE") + "\n";
     for (const auto &c : cases) {
-        want += (std::to_string(desc.symbols.size()) + "  ").substr(0, 3) + c.shown + "\n";
+        want += numbered(desc.symbols.size()) + c.shown + "\n";
         desc.symbols.push_back(c.entry);
     }
     EXPECT_RUN(TestObject(desc).run({"-s"}), 0, want + "\n" + banner("FUNCTION TABLE") + "\n", "");
@@ -290,7 +265,6 @@ TEST(DateToStr, MatchesTheCivilCalendar) {
                  unsigned(ymd.day()));
         ASSERT_EQ(date_to_str(n), want) << n;
     }
-    EXPECT_EQ(date_to_str(1), "0001-01-01");
     EXPECT_EQ(date_to_str(3652059), "9999-12-31");
     EXPECT_EQ(date_to_str(730120 + 59), "2000-02-29");
     for (int32_t bad : {0, -5, 3652060})
@@ -413,32 +387,6 @@ function main:
     8\tSUB_LINK   0 arguments, 0 locals, 0 externs/global/statics:
 )";
 
-const std::string LAYOUT_MISSING_DOMAIN =
-    "olay: Error: Domain 'xxnope' not found in data dictionary.\n";
-
-// The blocks that the smaller option sets print are compared with the
-// pieces of the full report, which is itself compared whole.
-class ReportRun : public testing::Test {
-  protected:
-    void SetUp() override {
-        // The directory repeats the file's prefix letter and group, so the
-        // file-name checksum covers both.
-        path = dir.path() + "/oxxlay/olay";
-        objw::write_object_file(layout_object(), path);
-        full = text(FULL_REPORT, dir.path());
-    }
-    // The header lines: everything in front of the first block.
-    std::string header() const { return full.substr(0, full.find(lead + "USED")); }
-    std::string tables() const { return blocks(full, "SYMBOL TABLE", "DOMAINS"); }
-    std::string used_dlls() const { return blocks(full, "USED DLL'S", "SYMBOL TABLE"); }
-    std::string idents() const { return blocks(full, "OBJECT IDENTS", "COMPNR CHECKS"); }
-    std::string listing() const { return full.substr(full.find(lead + "ASSEMBLER")); }
-
-    const std::string lead = "\n" + std::string(27, '-');
-    TempDir dir;
-    std::string path, full;
-};
-
 // -a and no option print the full report. Every option letter together
 // still lacks the bit that only the full set has: no DOMAINS, no COMPNR
 // CHECKS; -s keeps the DLL HINTS away, and with -h the flags show only in
@@ -448,8 +396,23 @@ class ReportRun : public testing::Test {
 // the flags word instead and ends the run before any block (status 1: a
 // flag is missing); with -h the mask is ignored. -d: the DLL HINTS block,
 // unless -s shows the hints in the FUNCTION TABLE; the hint line is
-// "function ", the name padded to 25 columns, a blank.
-TEST_F(ReportRun, OptionSets) {
+// "function ", the name padded to 25 columns, a blank. The blocks that the
+// smaller option sets print are compared with the pieces of the full report,
+// which is itself compared whole.
+TEST(ReportRun, OptionSets) {
+    // The directory repeats the file's prefix letter and group, so the
+    // file-name checksum covers both.
+    TempDir dir;
+    const std::string path = dir.path() + "/oxxlay/olay";
+    objw::write_object_file(layout_object(), path);
+    const std::string full = text(FULL_REPORT, dir.path());
+    const std::string lead = "\n" + std::string(27, '-');
+    // The header lines: everything in front of the first block.
+    const std::string header = full.substr(0, full.find(lead + "USED"));
+    const std::string tables = blocks(full, "SYMBOL TABLE", "DOMAINS");
+    const std::string used_dlls = blocks(full, "USED DLL'S", "SYMBOL TABLE");
+    const std::string idents = blocks(full, "OBJECT IDENTS", "COMPNR CHECKS");
+    const std::string listing = full.substr(full.find(lead + "ASSEMBLER"));
     const std::string flags =
         "\n" + banner("OBJECT FLAGS") + "\nobject_flags\t= 1=NOTRANSACTIONS  2=DEBUG  \n";
     const std::string hints =
@@ -462,23 +425,24 @@ TEST_F(ReportRun, OptionSets) {
     } cases[] = {
         {{"-a"}, full},
         {{}, full},
-        {{"-ihdeuswcf"}, header() + used_dlls() + tables() + idents() + listing()},
-        {{"-h"}, header()},
-        {{"-s"}, tables()},
-        {{"-w"}, idents()},
-        {{"-wi"}, idents() + listing()},
+        {{"-ihdeuswcf"}, header + used_dlls + tables + idents + listing},
+        {{"-h"}, header},
+        {{"-s"}, tables},
+        {{"-w"}, idents},
+        {{"-wi"}, idents + listing},
         {{"-c"}, ""},
         {{"-f"}, flags},
-        {{"-w", "-f"}, flags + idents()},
+        {{"-w", "-f"}, flags + idents},
         {{"-f3i"}, ""}, // a mask followed by letters
         {{"-f9s"}, "", 1},
-        {{"-hf9"}, header()},
-        {{"-d"}, used_dlls() + hints},
-        {{"-ds"}, used_dlls() + tables()},
+        {{"-hf9"}, header},
+        {{"-d"}, used_dlls + hints},
+        {{"-ds"}, used_dlls + tables},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
-        EXPECT_RUN(run_object(path, c.options), c.status, c.out, LAYOUT_MISSING_DOMAIN);
+        EXPECT_RUN(run_object(path, c.options), c.status, c.out,
+                   "olay: Error: Domain 'xxnope' not found in data dictionary.\n");
     }
 }
 
@@ -505,10 +469,7 @@ TEST(ReportFlags, AllNamesAndMasks) {
 // banners of the symbol tables, no DOMAINS banner (domain count 0), the
 // compnr checks and the banner of an empty listing.
 TEST(ReportOfEmptyObject, PrintsNoBannersButTheTwoTables) {
-    TempDir dir;
-    const std::string path = dir.path() + "/oempty";
-    objw::write_object_file(objw::ObjSpec{}, path);
-    RunResult r = run_object(path);
+    RunResult r = TestObject(objw::ObjSpec{}).run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind(banner("GENERAL INFO"), 0), 0u);
