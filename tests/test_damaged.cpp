@@ -198,21 +198,6 @@ TEST(Checksum, ChangedByteOrFileCutShort) {
     }
 }
 
-// A file that ends with a text without its NUL (which adds nothing to the
-// checksum) reads as though the NUL were there, also when the file fills
-// its last page exactly.
-TEST(Checksum, TextWithoutNulAtThePageEnd) {
-    objw::ObjSpec desc;
-    desc.descriptions = desc.addinfo = false; // the idents section comes last
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    desc.idents = {""};
-    desc.idents[0].resize(2 * page + 1 - layout_of(desc).end, 'p');
-    ASSERT_EQ(layout_of(desc).end, 2 * page + 1);
-    desc.truncate = 2 * page;
-    EXPECT_RUN(TestObject(desc).run({"-w"}), 0,
-               "\n" + banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n", "");
-}
-
 // A string entry's length only steps to the next entry; its text runs on
 // to its NUL, here over the next entry, which begins inside it ("ab" is its
 // length). Each entry keeps its own text, without a copy of its own. A text

@@ -433,18 +433,4 @@ function f_two                     (Hint: Located in DLL: olib2)
     }
 }
 
-// An object without used DLLs prints neither block; one that ends with its
-// idents section has no descriptions: -u has nothing to show, even with a
-// usage text in the writer's description.
-TEST_F(DllReport, NoUsedDllsAndNoDescriptions) {
-    objw::ObjSpec desc;
-    desc.relno = 61;
-    desc.functions = {{"main"}};
-    EXPECT_EQ(report("-d", write(desc, "onone")), "");
-    desc.kind = objw::Kind::Dll;
-    desc.usage = "not written";
-    desc.descriptions = desc.addinfo = false;
-    EXPECT_EQ(report("-u", write(desc, "onodesc")), "");
-}
-
 } // namespace

@@ -456,24 +456,6 @@ TEST(Listing, InvalidCodeEndsTheRunAfterTheLinesBeforeIt) {
 }
 
 // ---------------------------------------------------------------------------
-// The sample installation: every object loads without a diagnostic, and
-// together they show every block of the report.
-TEST(SampleInstallation, EveryObjectLoadsAndTogetherTheyShowEverything) {
-    std::string all;
-    for (const char *object : {"oxxmain", "oxxutil", "oxxm61", "oxxu61"}) {
-        RunResult r = run_zel_info({"-m", object}, sample_env());
-        EXPECT_EQ(r.status, 0) << object;
-        EXPECT_EQ(r.err, "") << object;
-        all += r.out;
-    }
-    for (const char *title :
-         {"GENERAL INFO", "OBJECT HEADER", "DLL USAGE DESCRIPTION", "DLL PROTOTYPES", "USED DLL'S",
-          "SYMBOL TABLE", "FUNCTION TABLE", "GLOBAL FUNCTIONS", "STRING CONSTANTS",
-          "DOUBLE CONSTANTS", "DOMAINS", "OBJECT IDENTS", "COMPNR CHECKS", "ASSEMBLER CODE"})
-        EXPECT_NE(block(all, title), "") << title;
-}
-
-// ---------------------------------------------------------------------------
 // In-process: what the compiler calls.
 
 class ListingInProcess : public testing::Test {

@@ -1,7 +1,6 @@
 // Messages of the compiler family (line formats, summaries, the error limit,
-// long texts, the order of output and messages) and the log service
-// (program name, destinations, the framed block in the log file, a lock
-// held elsewhere).
+// long texts) and the log service (program name, destinations, the framed
+// block in the log file, a lock held elsewhere).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -90,53 +89,6 @@ TEST_F(Messages, LineFormats) {
     EXPECT_EQ(zel.warnings, 4);
     EXPECT_EQ(zel.suppressed, 3);
     EXPECT_FALSE(c.stopped);
-}
-
-// What standard output holds, also in a stream on descriptor 1, goes out
-// before a message: in one file the two keep their order.
-TEST_F(Messages, OutputGoesOutBeforeAMessage) {
-    TempDir dir;
-    fflush(stdout);
-    int saved_out = dup(1), saved_err = dup(2);
-    int fd = open((dir.path() + "/both").c_str(), O_WRONLY | O_CREAT, 0644);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    STREAM *s = sdopen(1, "w");
-    printf("printed ");
-    sputs("streamed\n", s);
-    error("message");
-    sclose(s);
-    for (int std : {1, 2})
-        dup2(std == 1 ? saved_out : saved_err, std);
-    EXPECT_EQ(read_file(dir.path() + "/both"), "printed streamed\nomod0001: Error: message\n");
-}
-
-// A failed write to standard output is reported once, when the run's
-// output is finished: one of a stream on descriptor 1 (not logged on its
-// own; the descriptor stays open after the stream), and one of the C
-// library even when a flush in between has dropped what failed. Without a
-// failure the run's status stands.
-TEST_F(Messages, WriteErrorOfStandardOutputIsReportedOnce) {
-    std::vector<int> statuses;
-    bool open_after_stream = false;
-    Captured c = capture([&] {
-        int full = open("/dev/full", O_WRONLY);
-        dup2(full, 1);
-        close(full);
-        STREAM *s = sdopen(1, "w");
-        sputs("streamed\n", s);
-        EXPECT_EQ(sdclose(s), -1);
-        open_after_stream = fcntl(1, F_GETFD) >= 0;
-        statuses.push_back(finish_standard_output("prog", 0));
-        printf("printed");
-        flush_standard_output();
-        statuses.push_back(finish_standard_output("prog", 0));
-        statuses.push_back(finish_standard_output("prog", 3));
-    });
-    EXPECT_TRUE(open_after_stream);
-    EXPECT_EQ(statuses, (std::vector<int>{1, 1, 3}));
-    EXPECT_EQ(c.err, "prog: write error on standard output: No space left on device\n"
-                     "prog: write error on standard output: No space left on device\n");
 }
 
 // The summary of the counts, then the end of the run: status 1 after

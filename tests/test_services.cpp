@@ -172,12 +172,16 @@ TEST_F(Env, SampleInstallation) {
     EXPECT_EQ(explode("F_BRDD:d__.pd"), Paths{kte + "/lib/d__.pd/d__.pd"}); // built-in line
 
     // A candidate that just fits the caller's buffer; nothing is written behind it.
+    // One byte less, and it is passed over (leaving no NUL would be worse).
     const std::string omain = kte + "/obj/oxxmai/omain";
     std::vector<char> out(omain.size() + 2, 'z');
-    ExplodeState st;
+    ExplodeState st, short_st;
     EXPECT_EQ(_explode_fname("test", "F_OBJ:oxxmain", out.data(), omain.size() + 1, st), 1);
     EXPECT_EQ(out.data(), omain);
     EXPECT_EQ(out.back(), 'z');
+    capture([&] {
+        EXPECT_EQ(_explode_fname("test", "F_OBJ:oxxmain", out.data(), omain.size(), short_st), 0);
+    });
 }
 
 TEST_F(Env, DefinitionTableLookup) {
