@@ -100,6 +100,7 @@ TEST_F(Env, VariablesFilesInOrderFirstDefinitionWins) {
     EXPECT_EQ(getvar("LONG"), nullptr); // does not fit: logged, left undefined
     EXPECT_EQ(getvar("FITS"), f1023);   // fits with its NUL
     EXPECT_EQ(getvar("NOT_DEFINED_ANYWHERE"), nullptr);
+    EXPECT_EQ(getvar(nullptr), nullptr);
     setenv("A", "env", 1);
     EXPECT_STREQ(getvar("A"), "env");
     EXPECT_EQ(logged(), "E al_1/al_gtenv get_var: no space to expand '" + x1100 + "'\n");
@@ -237,6 +238,11 @@ TEST_F(Env, DefinitionTableLookup) {
     const std::string during = "Error during sopen(" + under_a_file + ", " + under_a_file + ")";
     EXPECT_EQ(c.err, "test: \n" + during + " - error 20 (Not a directory)\n");
     EXPECT_NE(logged().find("E al_1/al_fpath explode_fname: |" + during), std::string::npos);
+    c = capture([&] { // {nosyslog}: the same failure, not reported
+        EXPECT_EQ(sopen(("{nosyslog}" + under_a_file).c_str(), "r"), nullptr);
+        EXPECT_EQ(errno, ENOTDIR);
+    });
+    EXPECT_EQ(c.err, "");
 }
 
 TEST_F(Env, ReleaseAndRemoteTables) {
@@ -778,6 +784,7 @@ TEST_F(Streams, OpenModesAndClosing) {
         EXPECT_EQ(sopen((dir.path() + "/f").c_str(), bad), nullptr) << bad;
     EXPECT_TRUE(sflags(s) & STRM_TEXT);
     EXPECT_EQ(sflush(s), -1); // not open for writing
+    EXPECT_TRUE(smem_data(nullptr).empty());
     EXPECT_EQ(sclose(s), 0);
     EXPECT_EQ(sclose(s), -1);
     EXPECT_EQ(sclose(nullptr), -1);
