@@ -70,7 +70,9 @@ Scanned scan(std::vector<std::string> args) {
 // Option clusters give info bits and the flag mask (a later -f without
 // digits clears it); the last object name counts, "-" is none, a name is
 // cut to 1023 bytes; -set puts a variable into the environment, and the
-// letters after "set" in its argument are scanned too.
+// letters after "set" in its argument are scanned too. -set KTE in a run from
+// elsewhere without KTE in its environment: the variables, definitions and
+// dictionary of that installation are used.
 TEST(CommandLine, Scan) {
     const std::string o1500(1500, 'o');
     const struct {
@@ -98,11 +100,6 @@ TEST(CommandLine, Scan) {
     }
     EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
     EXPECT_STREQ(getenv("ZEL_TEST_OTHER"), "1");
-}
-
-// -set KTE in a run from elsewhere without KTE in its environment: the
-// variables, definitions and dictionary of that installation are used.
-TEST(CommandLine, SetInstallationHome) {
     TempDir elsewhere;
     RunResult set =
         run_zel_info({"-set", "KTE=" SAMPLE_KTE, "-m", "oxxmain"},

@@ -1,7 +1,7 @@
 // DLL linkage. In-process: the used-DLL list, the DLL function order, and
 // the DLL loading and linking that only library users call. Through the
 // built tool, whole outputs and exit statuses: the DLL blocks of the report
-// for DLL and program objects of both format releases.
+// for DLL objects of both format releases.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -369,67 +369,6 @@ describe 2 Comes after.
         const std::string warning = "odup: Warning: Function 'dup' in DLL '" + path +
                                     "' ignored. Taken from DLL '" + path + "'\n";
         EXPECT_RUN(run_object(path, {"-eu"}), 0, want, r61 ? warning : "");
-    }
-}
-
-objw::FunctionEntry dllfn(std::string name, uint32_t number) {
-    return {std::move(name), FUNCTION | EXTERN, number};
-}
-
-// Program objects that use DLLs: a DLL name given twice counts once (olib3
-// is DLL number 3 of the first); a function with DLL number 0 gets no hint.
-// Release 61 stores the names of DLL functions (flags 0x208 hold EXTERN) but
-// not those of the program's own functions. No prototypes, no descriptions:
-// -eu prints nothing.
-TEST_F(DllReport, ProgramsOfBothReleases) {
-    const struct {
-        int relno;
-        std::vector<std::string> dlls;
-        std::vector<objw::FunctionEntry> functions;
-        std::string used, hints, table;
-    } cases[] = {
-        {72,
-         {"olib1", "olib2", "olib1", "olib3"},
-         {{"main"}, dllfn("f_one", 1), dllfn("f_three", 3), dllfn("f_zero", 0), dllfn("f_two", 2)},
-         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\nUsed DLL\\t= olib3\n",
-         R"(function f_one                     (Hint: Located in DLL: olib1)
-function f_three                   (Hint: Located in DLL: olib3)
-function f_two                     (Hint: Located in DLL: olib2)
-)",
-         R"(0   main
-1   f_one\t(Hint: Located in DLL: olib1)
-2   f_three\t(Hint: Located in DLL: olib3)
-3   f_zero
-4   f_two\t(Hint: Located in DLL: olib2)
-)"},
-        {61,
-         {"olib1", "olib2"},
-         {{"main"}, dllfn("g_two", 2), dllfn("g_zero", 0), {"report"}},
-         "Used DLL\\t= olib1\nUsed DLL\\t= olib2\n",
-         "function g_two                     (Hint: Located in DLL: olib2)\n",
-         R"(0   <0>
-1   g_two\t(Hint: Located in DLL: olib2)
-2   g_zero
-3   <3>
-)"},
-        // The DLL HINTS heading stands even when no function has a DLL.
-        {72, {"olib1"}, {dllfn("f_zero", 0)}, "Used DLL\\t= olib1\n", "", "0   f_zero\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.relno);
-        objw::ObjSpec desc;
-        desc.relno = c.relno;
-        desc.obj_revision = 3;
-        desc.used_dlls = c.dlls;
-        desc.functions = c.functions;
-        const std::string path = write(desc, "oprog");
-        const std::string used = "\n" + banner("USED DLL'S") + "\n" + text(c.used);
-        EXPECT_EQ(report("-d", path), used + "\n" + banner("DLL HINTS") + "\n" + c.hints);
-        const std::string with_symbols = used + "\n" + banner("SYMBOL TABLE") + "\n\n" +
-                                         banner("FUNCTION TABLE") + "\n" + text(c.table);
-        EXPECT_EQ(report("-ds", path), with_symbols);
-        EXPECT_EQ(blocks(report("-a", path), "USED DLL'S", "COMPNR CHECKS"), with_symbols);
-        EXPECT_EQ(report("-eu", path), "");
     }
 }
 

@@ -215,8 +215,11 @@ TEST_F(Log, LineOnStandardErrorAndBlockInTheFile) {
     unsetenv("TZ");
 }
 
-// ORVO_SMOKETEST sends every message to standard error alone.
-TEST_F(Log, SmokeTestLogsOnStandardErrorOnly) {
+// A message goes to the destinations it names among the defaults, else to
+// the defaults; none while logging is disabled (as often as it was
+// disabled). A log file that cannot be opened is dropped. ORVO_SMOKETEST
+// sends every message to standard error alone.
+TEST_F(Log, DestinationsAndDisabling) {
     TempDir kte;
     write_file(kte.path() + "/lib/tabledef6.2", "");
     RunResult r = run_zel_info({"oxxmain"}, {"KTE=" + kte.path(), "KTE_LOG=" + dir.path(),
@@ -227,12 +230,6 @@ TEST_F(Log, SmokeTestLogsOnStandardErrorOnly) {
         "zel_info: Cannot link to shared memory (errno 2). Check whether shared memory is "
         "loaded and accessible. Note that mixing 32-bit and 64-bit binaries is not possible.");
     EXPECT_EQ(read_file(dir.path() + "/log.zel_info"), "");
-}
-
-// A message goes to the destinations it names among the defaults, else to
-// the defaults; none while logging is disabled (as often as it was
-// disabled). A log file that cannot be opened is dropped.
-TEST_F(Log, DestinationsAndDisabling) {
     log_set_progname("zel_info", LOG_FILE | LOG_STDERR);
     Captured c = capture([] {
         log_mesg("f", 1, "k", LOG_FILE, "file only");

@@ -65,9 +65,12 @@ objw::ObjSpec program(int relno, uint32_t flags) {
     s.compnr = {1207, -6011, 88};
     for (const SymbolCase &c : SYMBOL_CASES)
         s.symbols.push_back(c.entry);
-    s.used_dlls = {"oxxutil", "oxxother"};
-    s.functions = {
-        {"main"}, {"report"}, {"util_fmt", FUNCTION | EXTERN, 2}, {"nodll", FUNCTION | EXTERN, 0}};
+    s.used_dlls = {"oxxutil", "oxxother", "oxxutil", "oxxthird"}; // a name given twice counts once
+    s.functions = {{"main"},
+                   {"report"},
+                   {"util_fmt", FUNCTION | EXTERN, 2},
+                   {"nodll", FUNCTION | EXTERN, 0},
+                   {"third_fn", FUNCTION | EXTERN, 3}};
     s.code = objw::function_frame(0);
     const std::vector<uint8_t> frame1 = objw::function_frame(1);
     s.code.insert(s.code.end(), frame1.begin(), frame1.end());
@@ -98,6 +101,7 @@ std::string tables_report(int relno, uint32_t flags) {
     out += numbered(1) + " " + (fun_names ? "report" : "<1>") + "\n";
     out += numbered(2) + " util_fmt\t(Hint: Located in DLL: oxxother)\n";
     out += numbered(3) + " nodll\n"; // DLL number 0: no DLL, no hint
+    out += numbered(4) + " third_fn\t(Hint: Located in DLL: oxxthird)\n";
     out += "\n" + banner("GLOBAL FUNCTIONS") + "\nchr$\nprintf\n";
     out += "\n" + banner("STRING CONSTANTS") +
            "\n\"Hello, world\"\n\"say \"hi\"\"\n\"\"\n\"two\nlines\"\n";
@@ -110,25 +114,39 @@ const std::string MISSING_DOMAIN = error_line("Domain 'xxnosuch' not found in da
 // The tables (-s), and everything between the header and the listing in
 // the full report: no DLL HINTS; domains: those of the symbols in their
 // order, then the records of the domains section. The missing domain is
-// not fatal.
+// not fatal. -d: the used DLLs and the hint of each function that a DLL
+// supplies, "function ", the name padded to 25 columns, a blank; the DLL
+// HINTS banner stands also when no function has a DLL. A program has no
+// prototypes and no descriptions: -eu prints nothing.
 TEST(Load, BothReleasesLoadEverySection) {
     const std::pair<int, uint32_t> variants[] = {
         {72, 0}, {72, objflag::DEBUG}, {61, 0}, {61, objflag::DEBUG}, {61, objflag::PROFILE}};
+    const std::string used = "\n" + banner("USED DLL'S") +
+                             "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\nUsed DLL\t= oxxthird\n",
+                      hints = "\n" + banner("DLL HINTS") + "\n";
     for (const auto &[relno, flags] : variants) {
         SCOPED_TRACE("relno " + std::to_string(relno) + " flags " + std::to_string(flags));
-        const objw::ObjSpec desc = program(relno, flags);
+        objw::ObjSpec desc = program(relno, flags);
         TestObject obj(desc);
         EXPECT_RUN(obj.run({"-s"}), 0, tables_report(relno, flags), MISSING_DOMAIN);
+        EXPECT_RUN(obj.run({"-d"}), 0,
+                   used + hints +
+                       "function util_fmt                  (Hint: Located in DLL: oxxother)\n"
+                       "function third_fn                  (Hint: Located in DLL: oxxthird)\n",
+                   MISSING_DOMAIN);
+        EXPECT_RUN(obj.run({"-eu"}), 0, "", MISSING_DOMAIN);
         RunResult r = obj.run();
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, MISSING_DOMAIN);
         EXPECT_EQ(blocks(r.out, "USED DLL'S", "ASSEMBLER CODE"),
-                  "\n" + banner("USED DLL'S") + "\nUsed DLL\t= oxxutil\nUsed DLL\t= oxxother\n" +
-                      tables_report(relno, flags) + "\n" + banner("DOMAINS") +
+                  used + tables_report(relno, flags) + "\n" + banner("DOMAINS") +
                       "\nxxcode\nxxname\nxxamount\nxxnosuch\nxxcount\n\n" +
                       banner("OBJECT IDENTS") + "\n" + desc.idents[0] + "\n" + desc.idents[1] +
                       "\n\n" + banner("COMPNR CHECKS") +
                       "\nCompnr check 1\t= 1207\nCompnr check 2\t= -6011\nCompnr check 3\t= 88\n");
+        for (objw::FunctionEntry &f : desc.functions)
+            if (f.flags & EXTERN) f.value = 0;
+        EXPECT_RUN(TestObject(desc).run({"-d"}), 0, used + hints, MISSING_DOMAIN);
     }
 }
 
