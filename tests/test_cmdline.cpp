@@ -44,17 +44,13 @@ Usage: zel_info [-aideushwcVm] [-f[flags]] object
 }
 
 // Runs the scan in-process on a name that no installation has, so the run
-// ends at the object's open, and returns the settings it left in `zel`.
-struct Scanned {
-    uint32_t info, mask;
-    std::string objname;
-};
+// ends at the object's open and leaves its settings in `zel`.
 void set_sample_env() {
     setenv("KTE", SAMPLE_KTE, 1);
     setenv("KTE_LOG", objrun::test_log().c_str(), 1);
     setenv("USER", "tester", 1);
 }
-Scanned scan(std::vector<std::string> args) {
+void scan(std::vector<std::string> args) {
     set_sample_env();
     args.insert(args.begin(), "zel_info");
     std::vector<char *> argv;
@@ -64,7 +60,6 @@ Scanned scan(std::vector<std::string> args) {
     testing::internal::CaptureStderr();
     zel_info_main(int(args.size()), argv.data());
     testing::internal::GetCapturedStderr();
-    return {zel.info, zel.flagmask, zel.objname};
 }
 
 // Option clusters give info bits and the flag mask (a later -f without
@@ -93,10 +88,10 @@ TEST(CommandLine, Scan) {
         {{"-set", "ZEL_TEST_SETTING=42", "-seti", "ZEL_TEST_OTHER=1", "-m", "onosuch"}, 0x001, 0},
     };
     for (const auto &c : cases) {
-        Scanned s = scan(c.args);
-        EXPECT_EQ(s.info, c.info) << c.args[0];
-        EXPECT_EQ(s.mask, c.mask) << c.args[0];
-        EXPECT_EQ(s.objname, c.objname) << c.args[0];
+        scan(c.args);
+        EXPECT_EQ(zel.info, c.info) << c.args[0];
+        EXPECT_EQ(zel.flagmask, c.mask) << c.args[0];
+        EXPECT_EQ(zel.objname, c.objname) << c.args[0];
     }
     EXPECT_STREQ(getenv("ZEL_TEST_SETTING"), "42");
     EXPECT_STREQ(getenv("ZEL_TEST_OTHER"), "1");

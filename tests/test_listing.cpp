@@ -253,9 +253,11 @@ sw3end:   LINE 4464 39         |   375\tLINE       70000   far.4gl
     EXPECT_RUN(TestObject(s).run({"-i"}), 0, LISTING_HEAD + code.listing, "");
 }
 
-// Positions above 99999: one function of 19999 PUSHLONG instructions (5 bytes
+// Positions above 99999: one function of 59999 PUSHLONG instructions (5 bytes
 // each, from position 7) followed by a short loop, so that the last
-// instructions stand at six-digit positions.
+// instructions stand at six-digit positions. The code is larger than the
+// step at which listed code is given back (at an odd position here), which
+// must leave alone the bytes still to be listed.
 TEST(Listing, PositionsBeyond99999WidenTheFirstColumn) {
     objw::ObjSpec s;
     s.flags = objflag::DEBUG;
@@ -264,21 +266,21 @@ TEST(Listing, PositionsBeyond99999WidenTheFirstColumn) {
     s.strings = {"big.4gl"};
     std::string source = "init: .function 0\n";
     std::string want =
-        LISTING_HEAD + "\nfunction init:\n    0\tSUB_TEXT   size(100016) funnr <0>\n";
-    for (int i = 0; i < 19999; ++i) {
+        LISTING_HEAD + "\nfunction init:\n    0\tSUB_TEXT   size(300016) funnr <0>\n";
+    for (int i = 0; i < 59999; ++i) {
         source += "PUSHLONG " + std::to_string(i) + "\n";
         char line[64];
         snprintf(line, sizeof line, "%5d\tPUSHLONG   %d\n", 7 + 5 * i, i);
         want += line;
     }
     SideBySide tail = side_by_side(R"(
-          POP                    | 100002\tPOP     
-again:    LINE 65535 0           | 100003\tLINE       65535   big.4gl
-          PUSH_B 0               | 100009\tPUSH_B     counter
-          B_TBNE again           | 100011\tB_TBNE     100003
-          F_BRA out              | 100013\tF_BRA      100015
-out:      RET                    | 100015\tRET     
-          .link locals 0         | 100016\tSUB_LINK   0 arguments, 1 locals, 0 externs/global/statics:
+          POP                    | 300002\tPOP     
+again:    LINE 65535 0           | 300003\tLINE       65535   big.4gl
+          PUSH_B 0               | 300009\tPUSH_B     counter
+          B_TBNE again           | 300011\tB_TBNE     300003
+          F_BRA out              | 300013\tF_BRA      300015
+out:      RET                    | 300015\tRET     
+          .link locals 0         | 300016\tSUB_LINK   0 arguments, 1 locals, 0 externs/global/statics:
                                  | \t\t   (loc)     counter)");
     s.code = assemble(source + tail.source);
     want += tail.listing;

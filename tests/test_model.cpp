@@ -431,6 +431,7 @@ TEST_F(Symtab, ListsNumbersAndOffsets) {
     EXPECT_EQ(constant("abc", TOK_STRING), zel.str.head);
     EXPECT_NE(constant("abc", TOK_DOUBLE), zel.str.head);
     add_dbl_list(constant("0", TOK_DOUBLE));
+    EXPECT_STREQ(get_sym(0, zel.dbl.head)->name, "0"); // an index that the appends must renew
     while (zel.dbl.tail->number < 65535)
         add_dbl_list(constant(std::to_string(zel.dbl.tail->number + 1).c_str(), TOK_DOUBLE));
     EXPECT_STREQ(get_sym(65535, zel.dbl.head)->name, "65535");

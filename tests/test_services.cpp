@@ -296,7 +296,12 @@ TEST_F(Env, UserNameCharsetAndLegacyMode) {
     al_env_reset();
     write_file(cfg, "charset.bob = ISO-8859-15\ncharset = UTF-8\n");
     EXPECT_STREQ(user_charset(), "ISO-8859-15");
-    EXPECT_EQ(logged(), "W al_1/al_env user: " + line3 + "W al_1/al_env user: " + colour);
+    al_env_reset();
+    unlink(cfg.c_str());
+    ASSERT_EQ(symlink(cfg.c_str(), cfg.c_str()), 0); // there, but it cannot be read
+    capture([] { EXPECT_STREQ(user_charset(), "ISO-8859-1"); });
+    EXPECT_EQ(logged(), "W al_1/al_env user: " + line3 + "W al_1/al_env user: " + colour +
+                            "E al_1/al_env user: Can not read user settings '" + cfg + "'\n");
 
     EXPECT_FALSE(legacy_mode());
     setenv("KTE_LEGACY_MODE", "yes", 1);

@@ -170,11 +170,9 @@ inline SideBySide side_by_side(std::string_view raw) {
     return r;
 }
 
-inline const std::string SUMMARY_ONE_ERROR = "\n  1 ERROR     REPORTED.\n\n";
-
 // Standard error of a run that ends with the fatal error `message`.
 inline std::string fatal(const std::string &message, const std::string &base = BASE) {
-    return base + ": Fatal Error: " + message + "\n" + SUMMARY_ONE_ERROR;
+    return base + ": Fatal Error: " + message + "\n\n  1 ERROR     REPORTED.\n\n";
 }
 
 inline std::string error_line(const std::string &message) {
