@@ -43,13 +43,13 @@ Usage: zel_info [-aideushwcVm] [-f[flags]] object
 )";
 }
 
-// Runs the scan in-process on a name that no installation has, so the run
-// ends at the object's open and leaves its settings in `zel`.
 void set_sample_env() {
     setenv("KTE", SAMPLE_KTE, 1);
     setenv("KTE_LOG", objrun::test_log().c_str(), 1);
     setenv("USER", "tester", 1);
 }
+// Runs the scan in-process on a name that no installation has, so the run
+// ends at the object's open and leaves its settings in `zel`.
 void scan(std::vector<std::string> args) {
     set_sample_env();
     args.insert(args.begin(), "zel_info");
