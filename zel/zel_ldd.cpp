@@ -189,8 +189,9 @@ void LddSink::object(const ObjectReport &rep) {
 
 void LddSink::finish(int status) {
     if (!json_) return;
-    nlohmann::ordered_json doc = {
-        {"objects", json_->objects}, {"dlls", json_->dlls}, {"status", status}};
+    nlohmann::ordered_json doc = {{"objects", std::move(json_->objects)},
+                                  {"dlls", std::move(json_->dlls)},
+                                  {"status", status}};
     std::string text = doc.dump(2) + "\n";
     fwrite(text.data(), 1, text.size(), stdout);
 }

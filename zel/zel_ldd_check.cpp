@@ -72,13 +72,34 @@ void report_warning(LinkReport &r, const std::string &message) {
     r.warnings.push_back(message);
 }
 
-// Prints messages that were kept and notes them in the report.
-void release_into(const std::vector<HeldMessage> &held, LinkReport &r) {
-    release_held(held);
+// Notes messages that were kept in the report: warnings and errors.
+void note_held(const std::vector<HeldMessage> &held, LinkReport &r) {
     for (const HeldMessage &m : held) {
         if (m.clstext.empty()) continue;
         (m.cls != 0 ? r.warnings : r.errors).push_back(m.text);
     }
+}
+
+// Prints messages that were kept and notes them in the report.
+void release_into(const std::vector<HeldMessage> &held, LinkReport &r) {
+    release_held(held);
+    note_held(held, r);
+}
+
+// The names of the used-DLL list of the object loaded in `zel`, in order.
+std::vector<std::string> used_dll_names() {
+    std::vector<std::string> names;
+    for (const DllEntry *e = zel.dll_head; e; e = e->next)
+        names.push_back(e->name);
+    return names;
+}
+
+// The file that an open stream reads (device and inode); {0, 0} when it
+// cannot be told.
+std::pair<uint64_t, uint64_t> file_of(STREAM *s) {
+    struct stat st;
+    if (!s || fstat(sfileno(s), &st) != 0) return {0, 0};
+    return {st.st_dev, st.st_ino};
 }
 
 // Runs `read` with its messages kept in `held`; false when it ended
@@ -133,7 +154,7 @@ bool has_code(const Symbol *fn) {
 }
 
 std::string hint(const DllEntry *dll) {
-    return dll ? " " + formatted(dll_text::HINT, dll->name.c_str()) : std::string();
+    return dll ? formatted(dll_text::HINT, dll->name.c_str()).insert(0, 1, ' ') : std::string();
 }
 
 // The argument counts that a prototype takes, as the message names them.
@@ -233,10 +254,8 @@ DllImage &DllCache::read(const std::string &name) {
     if (auto known = by_name_.find(name); known != by_name_.end()) return *known->second;
     STREAM *s = open_object_stream(name.c_str());
     std::string path = s ? get_last_exploded_fname_ptr() : "";
-    struct stat st;
-    const bool identified = s && fstat(sfileno(s), &st) == 0;
-    const std::pair<uint64_t, uint64_t> file{identified ? st.st_dev : 0,
-                                             identified ? st.st_ino : 0};
+    const std::pair<uint64_t, uint64_t> file = file_of(s);
+    const bool identified = file.second != 0; // no file has inode 0
     if (auto same = by_file_.find(file); identified && same != by_file_.end()) {
         sclose(s);
         return *(by_name_[name] = same->second);
@@ -279,8 +298,7 @@ void DllCache::judge(DllImage &d, STREAM *s) {
         LoadedObject obj = load_object(s, d.path);
         d.expected = zel.hdr.checksum;
         d.computed = obj.checksum;
-        for (const DllEntry *e = zel.dll_head; e; e = e->next)
-            d.used.push_back(e->name);
+        d.used = used_dll_names();
         d.relno = zel.hdr.relno;
         d.obj_revision = zel.hdr.obj_revision;
         d.prototype_count = zel.hdr.count[SEC_PROTOTYPES];
@@ -330,9 +348,7 @@ void DllCache::link_dll(DllImage &d) {
         link_loaded(d.linkage);
         close_object(obj);
     });
-    for (const HeldMessage &m : d.link_messages)
-        if (!m.clstext.empty())
-            (m.cls != 0 ? d.linkage.warnings : d.linkage.errors).push_back(m.text);
+    note_held(d.link_messages, d.linkage);
 }
 
 // The loader of `load_next_dll` while an object links: the kept prototypes
@@ -525,12 +541,6 @@ void report_linked_dlls(const ObjectReport &rep) {
     zel.cur_file = object;
 }
 
-std::pair<uint64_t, uint64_t> file_of(STREAM *s) {
-    struct stat st;
-    if (!s || fstat(sfileno(s), &st) != 0) return {0, 0};
-    return {st.st_dev, st.st_ino};
-}
-
 // Checks one object; fills `rep`.
 void check_object(DllCache &cache, const std::string &name, LddSink &sink, ObjectReport &rep) {
     rep.name = name;
@@ -557,9 +567,7 @@ void check_object(DllCache &cache, const std::string &name, LddSink &sink, Objec
         report_error(rep.link,
                      formatted(text::ILLEGAL_CHECKSUM, int(zel.hdr.checksum), int(obj.checksum)));
 
-    std::vector<std::string> used;
-    for (const DllEntry *e = zel.dll_head; e; e = e->next)
-        used.push_back(e->name);
+    const std::vector<std::string> used = used_dll_names();
     walk_tree(cache, rep, used, file_of(zel.hdr.stream), sink);
 
     held.clear();
